@@ -1,0 +1,95 @@
+#include "link/fakeserialport.h"
+
+namespace velmora::link {
+
+QString byteText(const QByteArray &bytes)
+{
+    QStringList parts;
+    parts.reserve(bytes.size());
+    for (char c : bytes)
+        parts << QString::number(static_cast<unsigned char>(c));
+    return parts.join(QLatin1Char(' '));
+}
+
+FakeSerialPort::FakeSerialPort(QObject *parent) : SerialPort(parent) {}
+
+QByteArray FakeSerialPort::writtenBytes() const
+{
+    QByteArray all;
+    for (const QByteArray &w : writes_)
+        all += w;
+    return all;
+}
+
+void FakeSerialPort::clearRecord()
+{
+    log_.clear();
+    writes_.clear();
+    rtsSets_.clear();
+}
+
+void FakeSerialPort::injectReceived(const QByteArray &bytes)
+{
+    if (!open_)
+        return;
+    appendReceived(bytes);
+    raiseReceive();
+}
+
+void FakeSerialPort::injectQuietly(const QByteArray &bytes)
+{
+    if (open_)
+        appendReceived(bytes);
+}
+
+void FakeSerialPort::unplug()
+{
+    if (!open_)
+        return;
+    open_ = false;
+    log_ << QStringLiteral("lost");
+    reportDeviceLost(tr("The connection to port %1 was lost: the device went away.").arg(commPort()));
+}
+
+bool FakeSerialPort::openDevice()
+{
+    if (!openFailure_.isEmpty()) {
+        setError(openFailure_);
+        openFailure_.clear();
+        return false;
+    }
+    open_ = true;
+    ++openCount_;
+    log_ << QStringLiteral("open %1 %2").arg(commPort()).arg(settings());
+    return true;
+}
+
+void FakeSerialPort::closeDevice()
+{
+    open_ = false;
+    log_ << QStringLiteral("close");
+}
+
+bool FakeSerialPort::applyRts(bool on)
+{
+    if (!rtsSupported_) {
+        setError(tr("Port %1 has no RTS line, so the robot cannot be woken this way.").arg(commPort()));
+        return false;
+    }
+    rtsSets_ << on;
+    log_ << QStringLiteral("rts %1").arg(on ? 1 : 0);
+    return true;
+}
+
+bool FakeSerialPort::writeDevice(const QByteArray &bytes)
+{
+    if (!writeFailure_.isEmpty()) {
+        setError(writeFailure_);
+        return false;
+    }
+    writes_ << bytes;
+    log_ << QStringLiteral("write %1").arg(byteText(bytes));
+    return true;
+}
+
+} // namespace velmora::link

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "link/linesettings.h"
+#include "protocol/sci.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+namespace velmora::link {
+
+// The console's one serial port. Operations mirror what the console relies on:
+// a port number and a settings text taken at the next open, an RTS line whose
+// value holds across opens, one write per call, and a receive event gated by
+// RThreshold and drained InputLen bytes at a time.
+//
+// Every failing operation returns false and leaves errorString() fit to show the operator.
+class SerialPort : public QObject, public sci::ByteWriter
+{
+    Q_OBJECT
+public:
+    // Received bytes nobody reads are kept up to this many; the rest are dropped, as a UART overruns.
+    static constexpr int kInputLimit = 4096;
+    static constexpr int kCommEventReceive = 2;
+
+    explicit SerialPort(QObject *parent = nullptr);
+    ~SerialPort() override;
+
+    int commPort() const { return commPort_; }
+    void setCommPort(int port) { commPort_ = port; }
+
+    QString settings() const { return settingsText_; }
+    // Refuses a text that does not parse; the port keeps its previous settings then.
+    bool setSettings(const QString &text);
+    const LineSettings &lineSettings() const { return lineSettings_; }
+
+    virtual bool portOpen() const = 0;
+    // true opens port commPort() with settings(); false drains queued output and closes.
+    bool setPortOpen(bool open);
+
+    bool rtsEnable() const { return rts_; }
+    // While closed the value is stored for the next open; while open it is applied at once.
+    bool setRtsEnable(bool on);
+
+    // One character is one byte; a character above 255 refuses the whole write.
+    bool output(const QString &text);
+    // One call is one write; queues and returns without waiting.
+    bool outputBytes(const QByteArray &bytes);
+    bool writeBytes(const sci::Sequence &bytes) override;
+
+    int inputLen() const { return inputLen_; }
+    void setInputLen(int n) { inputLen_ = n < 0 ? 0 : n; }
+    int rThreshold() const { return rThreshold_; }
+    void setRThreshold(int n) { rThreshold_ = n < 0 ? 0 : n; }
+
+    int inBufferCount() const { return static_cast<int>(inBuffer_.size()); }
+    // Removes up to inputLen() waiting bytes (all of them for 0).
+    QByteArray input();
+    int commEvent() const { return commEvent_; }
+
+    QString errorString() const { return error_; }
+
+signals:
+    // Raised after received bytes were queued (commEvent() == 2).
+    void onComm();
+    // The device went away; the port is already closed. Raised once per loss.
+    void deviceLost(const QString &message);
+
+protected:
+    virtual bool openDevice() = 0;
+    virtual void closeDevice() = 0;
+    virtual bool applyRts(bool on) = 0;
+    virtual bool writeDevice(const QByteArray &bytes) = 0;
+
+    void setError(const QString &message) { error_ = message; }
+    // Queues received bytes, dropping what does not fit under kInputLimit.
+    void appendReceived(const QByteArray &bytes);
+    // Emits onComm() if RThreshold allows it for what is waiting now.
+    void raiseReceive();
+    // Called by a backend that has already closed itself after losing the device.
+    void reportDeviceLost(const QString &message);
+    void clearInput() { inBuffer_.clear(); }
+
+private:
+    int commPort_ = 1;
+    QString settingsText_ = QStringLiteral("9600,n,8,1");
+    LineSettings lineSettings_;
+    bool rts_ = false;
+    int inputLen_ = 0;
+    int rThreshold_ = 0;
+    int commEvent_ = 0;
+    QByteArray inBuffer_;
+    QString error_;
+};
+
+} // namespace velmora::link

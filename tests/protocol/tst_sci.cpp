@@ -1,0 +1,82 @@
+#include "protocol/sci.h"
+
+#include <QtTest>
+
+using velmora::sci::Sequence;
+Q_DECLARE_METATYPE(Sequence)
+
+namespace {
+// Records each write separately so grouping is visible.
+class RecordingWriter : public velmora::sci::ByteWriter
+{
+public:
+    bool writeBytes(const Sequence &bytes) override
+    {
+        writes.push_back(bytes);
+        return true;
+    }
+    std::vector<Sequence> writes;
+};
+} // namespace
+
+class TestSci : public QObject
+{
+    Q_OBJECT
+private slots:
+    void table_data()
+    {
+        namespace sci = velmora::sci;
+        QTest::addColumn<Sequence>("actual");
+        QTest::addColumn<Sequence>("expected");
+        QTest::newRow("safeMode") << sci::safeMode() << Sequence{128, 130};
+        QTest::newRow("goFwd") << sci::goFwd() << Sequence{137, 0, 255, 128, 0};
+        QTest::newRow("goBack") << sci::goBack() << Sequence{137, 255, 64, 128, 0};
+        QTest::newRow("goLeft") << sci::goLeft() << Sequence{137, 0, 255, 0, 0};
+        QTest::newRow("goRight") << sci::goRight() << Sequence{137, 0, 255, 255, 255};
+        QTest::newRow("goStop") << sci::goStop() << Sequence{137, 0, 0, 0, 0};
+        QTest::newRow("sciPower") << sci::sciPower() << Sequence{133};
+        QTest::newRow("sciSpot") << sci::sciSpot() << Sequence{134};
+        QTest::newRow("sciClean") << sci::sciClean() << Sequence{135};
+        QTest::newRow("sciMax") << sci::sciMax() << Sequence{136};
+        QTest::newRow("sciStart") << sci::sciStart() << Sequence{128};
+        QTest::newRow("sciSensors") << sci::sciSensors() << Sequence{142, 0};
+        QTest::newRow("raw 0") << sci::sciRawByte(0) << Sequence{0};
+        QTest::newRow("raw 131") << sci::sciRawByte(131) << Sequence{131};
+        QTest::newRow("raw 255") << sci::sciRawByte(255) << Sequence{255};
+        QTest::newRow("drive -500 radius -2000") << sci::drive(-500, static_cast<std::uint16_t>(-2000))
+                                                 << Sequence{137, 0xFE, 0x0C, 0xF8, 0x30};
+    }
+    void table()
+    {
+        QFETCH(Sequence, actual);
+        QFETCH(Sequence, expected);
+        QCOMPARE(actual, expected);
+    }
+
+    void sendSciIsOneWriteAddingNothing_data()
+    {
+        QTest::addColumn<Sequence>("sequence");
+        QTest::newRow("stop keeps its zero bytes") << velmora::sci::goStop();
+        QTest::newRow("two-byte safe mode") << velmora::sci::safeMode();
+        QTest::newRow("single zero byte") << velmora::sci::sciRawByte(0);
+    }
+    void sendSciIsOneWriteAddingNothing()
+    {
+        QFETCH(Sequence, sequence);
+        RecordingWriter w;
+        QVERIFY(velmora::sci::sendSci(w, sequence));
+        QCOMPARE(w.writes.size(), std::size_t{1});
+        QCOMPARE(w.writes.front(), sequence);
+    }
+
+    void repeatedSequencesAreNotMerged()
+    {
+        RecordingWriter w;
+        velmora::sci::sendSci(w, velmora::sci::goStop());
+        velmora::sci::sendSci(w, velmora::sci::goStop());
+        QCOMPARE(w.writes.size(), std::size_t{2});
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSci)
+#include "tst_sci.moc"
