@@ -2,11 +2,17 @@
 # subdirectory, so the targets exist here if their folders were built.
 include(GNUInstallDirs)
 
+# Where the build puts each program, for scripts: velmora-programs.sh in the
+# build directory sets velmora_bin and velmora_sim_bin when sourced.
+set(program_paths "")
 foreach(program velmora velmora-sim)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    string(REPLACE "-" "_" var ${program})
+    string(APPEND program_paths "${var}_bin='$<TARGET_FILE:${program}>'\n")
   endif()
 endforeach()
+file(GENERATE OUTPUT ${PROJECT_BINARY_DIR}/velmora-programs.sh CONTENT "${program_paths}")
 
 if(UNIX AND NOT APPLE)
   # Debian puts the licence at /usr/share/doc/<package>/copyright.

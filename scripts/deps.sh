@@ -1,17 +1,31 @@
 # Sourced by the scripts: installs the Debian packages they need, only those missing.
 # usage: velmora_install_deps [extra packages...]
+
+# What building and running the console and the simulator need.
+VELMORA_BUILD_DEPS=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev)
+# What the tests add: a virtual display and a window tool for the newcomer run,
+# the freedesktop validators, and what CPack's Debian generator calls (file,
+# dpkg-shlibdeps) for the package test.
+VELMORA_TEST_DEPS=(xvfb xauth xdotool python3 git desktop-file-utils appstream dpkg-dev file)
+
 velmora_install_deps() {
-    local wanted=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqt6serialport6-dev
-                  libgl-dev xvfb xauth "$@")
+    local wanted=("${VELMORA_BUILD_DEPS[@]}" "$@")
     local missing=()
     local p
     for p in "${wanted[@]}"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            echo "Missing Debian packages and no sudo to install them; as root run: apt-get install ${missing[*]}" >&2
+            return 1
+        fi
+        sudo=(sudo)
+    fi
     echo "Installing: ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    "${sudo[@]}" apt-get update -qq
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive \
+        apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
