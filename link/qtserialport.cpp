@@ -1,0 +1,210 @@
+#include "link/qtserialport.h"
+
+#include "link/portnames.h"
+
+#include <QElapsedTimer>
+#include <QSignalBlocker>
+
+namespace velmora::link {
+
+namespace {
+
+QSerialPort::Parity qtParity(Parity parity)
+{
+    switch (parity) {
+    case Parity::Even:
+        return QSerialPort::EvenParity;
+    case Parity::Odd:
+        return QSerialPort::OddParity;
+    case Parity::Mark:
+        return QSerialPort::MarkParity;
+    case Parity::Space:
+        return QSerialPort::SpaceParity;
+    case Parity::None:
+        break;
+    }
+    return QSerialPort::NoParity;
+}
+
+QString parityName(Parity parity)
+{
+    static const char *const names[] = {"no parity", "even parity", "odd parity", "mark parity", "space parity"};
+    return QString::fromLatin1(names[static_cast<int>(parity)]);
+}
+
+QString stopBitsName(StopBits stop)
+{
+    static const char *const names[] = {"1", "1.5", "2"};
+    return QString::fromLatin1(names[static_cast<int>(stop)]);
+}
+
+} // namespace
+
+QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
+{
+    quiet_.setSingleShot(true);
+    quiet_.setTimerType(Qt::PreciseTimer);
+    connect(&quiet_, &QTimer::timeout, this, [this] { raiseReceive(); });
+    connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+}
+
+QtSerialPort::~QtSerialPort()
+{
+    closeDevice();
+}
+
+bool QtSerialPort::portOpen() const
+{
+    return port_.isOpen();
+}
+
+QString QtSerialPort::portText() const
+{
+    return tr("Port %1 (%2)").arg(commPort()).arg(device_);
+}
+
+bool QtSerialPort::openDevice()
+{
+    const PortDevice target = portDevice(commPort());
+    device_ = target.device;
+    if (!target.problem.isEmpty()) {
+        setError(target.problem);
+        return false;
+    }
+
+    port_.setPortName(device_);
+    if (!port_.open(QIODevice::ReadWrite)) {
+        const QSerialPort::SerialPortError why = port_.error();
+        const QString detail = port_.errorString();
+        port_.clearError();
+        if (why == QSerialPort::PermissionError)
+            setError(accessRefusedMessage(commPort(), device_));
+        else if (why == QSerialPort::DeviceNotFoundError)
+            setError(missingDeviceMessage(commPort(), device_));
+        else
+            setError(tr("%1 cannot be opened: %2.").arg(portText(), detail));
+        return false;
+    }
+
+    if (!applyLineSettings()) {
+        const QSignalBlocker quiet(port_);
+        port_.close();
+        return false;
+    }
+    return true;
+}
+
+bool QtSerialPort::applyLineSettings()
+{
+    const LineSettings &s = lineSettings();
+    auto refuse = [this](const QString &what) {
+        setError(tr("%1 refused %2 (%3); the port was not opened.").arg(portText(), what, port_.errorString()));
+        port_.clearError();
+        return false;
+    };
+
+    if (!port_.setBaudRate(s.baud))
+        return refuse(tr("the baud rate %1").arg(s.baud));
+    if (!port_.setParity(qtParity(s.parity)))
+        return refuse(parityName(s.parity));
+    if (!port_.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)))
+        return refuse(tr("%1 data bits").arg(s.dataBits));
+
+    QSerialPort::StopBits stop = s.stopBits == StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
+    if (s.stopBits == StopBits::OneAndHalf) {
+        const auto platformStop = oneAndHalfStopBits(s.dataBits);
+        if (!platformStop) {
+            setError(tr("%1 cannot use 1.5 stop bits with %2 data bits; the port was not opened.")
+                         .arg(portText())
+                         .arg(s.dataBits));
+            return false;
+        }
+        stop = *platformStop;
+    }
+    if (!port_.setStopBits(stop))
+        return refuse(tr("%1 stop bits").arg(stopBitsName(s.stopBits)));
+
+    // RTS belongs to the console, so handshaking stays off. DTR stays as the driver leaves it.
+    if (!port_.setFlowControl(QSerialPort::NoFlowControl))
+        return refuse(tr("turning handshaking off"));
+    return true;
+}
+
+void QtSerialPort::closeDevice()
+{
+    quiet_.stop();
+    if (!port_.isOpen())
+        return;
+    // close() alone drops whatever is still queued, such as the Start byte written at shutdown.
+    // Signals stay blocked meanwhile: bytes that arrive now raise no receive event into a close.
+    const QSignalBlocker quiet(port_);
+    QElapsedTimer waited;
+    waited.start();
+    while (port_.bytesToWrite() > 0 && !waited.hasExpired(kCloseDrainMs)) {
+        if (!port_.waitForBytesWritten(static_cast<int>(kCloseDrainMs - waited.elapsed())))
+            break;
+    }
+    const qint64 left = kCloseDrainMs - waited.elapsed();
+    if (left > 0)
+        drainOutput(port_, static_cast<int>(left));
+    port_.clearError();
+    port_.close();
+}
+
+bool QtSerialPort::applyRts(bool on)
+{
+    if (port_.setRequestToSend(on))
+        return true;
+    // A line without modem control (a pseudo-terminal) refuses; that must not read as a lost device.
+    const QString detail = port_.errorString();
+    port_.clearError();
+    setError(tr("%1 has no RTS line that can be set (%2), so the robot cannot be woken this way.")
+                 .arg(portText(), detail));
+    return false;
+}
+
+bool QtSerialPort::writeDevice(const QByteArray &bytes)
+{
+    if (port_.write(bytes) == bytes.size())
+        return true;
+    setError(tr("%1 refused the write (%2); the bytes were not sent.").arg(portText(), port_.errorString()));
+    port_.clearError();
+    return false;
+}
+
+void QtSerialPort::onReadyRead()
+{
+    appendReceived(port_.readAll());
+    if (rThreshold() <= 0)
+        return;
+    if (inputLen() > 0 && inBufferCount() >= inputLen()) {
+        quiet_.stop();
+        raiseReceive();
+        return;
+    }
+    quiet_.start(settle_);
+}
+
+void QtSerialPort::onError(QSerialPort::SerialPortError error)
+{
+    // A vanished device keeps failing every read until the port is closed: close at the first.
+    const bool lost = error == QSerialPort::ReadError || error == QSerialPort::ResourceError ||
+                      error == QSerialPort::WriteError;
+    if (lost && port_.isOpen())
+        loseDevice();
+}
+
+void QtSerialPort::loseDevice()
+{
+    quiet_.stop();
+    {
+        const QSignalBlocker quiet(port_);
+        port_.clearError();
+        port_.close();
+    }
+    reportDeviceLost(tr("The connection to %1 was lost: the device went away or stopped working.")
+                         .arg(portText()));
+}
+
+} // namespace velmora::link

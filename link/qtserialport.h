@@ -1,0 +1,58 @@
+#pragma once
+
+#include "link/serialport.h"
+
+#include <QSerialPort>
+#include <QTimer>
+
+#include <chrono>
+
+namespace velmora::link {
+
+// The console's port over a real serial device. Port numbers map to devices as portDevice()
+// says; the line settings apply at each open; handshaking stays off.
+//
+// Receive events: a USB or Bluetooth adapter hands an answer over in pieces, and the live view
+// takes a read of exactly InputLen bytes or drops it. So the event comes at once when InputLen
+// bytes wait, and otherwise only after the line has been quiet for the settle time, never per
+// piece.
+class QtSerialPort : public SerialPort
+{
+    Q_OBJECT
+public:
+    // Above the gap between pieces of one answer (20 ms written, at most 24 ms seen over a
+    // loaded pseudo-terminal), well under the 250 ms sensor poll.
+    static constexpr std::chrono::milliseconds kDefaultSettle{40};
+    // The longest a close waits for queued output to leave.
+    static constexpr int kCloseDrainMs = 500;
+
+    explicit QtSerialPort(QObject *parent = nullptr);
+    ~QtSerialPort() override;
+
+    bool portOpen() const override;
+    // The device in use, or the one the last open tried.
+    QString device() const { return device_; }
+
+    std::chrono::milliseconds settleTime() const { return settle_; }
+    void setSettleTime(std::chrono::milliseconds settle) { settle_ = settle; }
+
+protected:
+    bool openDevice() override;
+    void closeDevice() override;
+    bool applyRts(bool on) override;
+    bool writeDevice(const QByteArray &bytes) override;
+
+private:
+    void onReadyRead();
+    void onError(QSerialPort::SerialPortError error);
+    bool applyLineSettings();
+    void loseDevice();
+    QString portText() const;
+
+    QSerialPort port_;
+    QTimer quiet_;
+    std::chrono::milliseconds settle_ = kDefaultSettle;
+    QString device_;
+};
+
+} // namespace velmora::link
