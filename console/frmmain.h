@@ -1,0 +1,187 @@
+#pragma once
+
+#include "link/adapter.h"
+#include "protocol/sci.h"
+#include "protocol/sensordecoder.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+
+#include <functional>
+#include <initializer_list>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QPushButton;
+class QTextEdit;
+class QTimer;
+
+namespace velmora::link {
+class SerialPort;
+}
+
+namespace velmora::console {
+
+class DriveButton;
+class FrmAbout;
+class FrmBTName;
+
+// A serial port of this machine under the number the operator types for it (0: none yet).
+struct PortChoice {
+    int number = 0;
+    QString device;
+    QString description;
+};
+
+// The operator console. It takes the serial port it is given (and owns it from then on),
+// so tests can hand it a scripted port.
+class FrmMain : public QMainWindow
+{
+    Q_OBJECT
+public:
+    using PortLister = std::function<QList<PortChoice>()>;
+
+    explicit FrmMain(link::SerialPort *port, QWidget *parent = nullptr);
+    ~FrmMain() override;
+
+    // Lists the machine's ports for the port number's tooltip; asked again whenever the
+    // pointer enters the Comm. Panel. The hint tells how an unnumbered device gets a number.
+    void setPortLister(PortLister lister, const QString &numberingHint = QString());
+
+    link::AdapterKind adapterKind() const { return adapterKind_; }
+    qint16 sensorPollActive() const { return SensorPollActive; }
+
+    // Robot procedures: each writes its own sequence, checks nothing and changes nothing.
+    void goFwd();
+    void goBack();
+    void goLeft();
+    void goRight();
+    void goStop();
+    void safeMode();
+
+    // Orderly shutdown for Exit and the close box: live data off, Start byte, port closed.
+    void progEnd();
+
+    // Decodes one answer to an outstanding sensor request and shows it.
+    void ProcessSensorData(const SensorPacket &packet);
+
+signals:
+    // Emitted once by progEnd; the application ends its event loop on it.
+    void programEnded();
+
+protected:
+    void closeEvent(QCloseEvent *e) override;
+    bool eventFilter(QObject *watched, QEvent *e) override;
+
+private:
+    class DecodeSink;
+
+    void buildControls();
+    void buildMenus();
+    void Form_Load();
+
+    void mnuFileKrennet_Click();
+    void mnuFileDallop_Click();
+    void mnuFileWexbin_Click();
+    void chooseAdapter(QAction *item, link::AdapterKind kind);
+    void mnuFileExit_Click();
+    void mnuEditCN_Click();
+    void mnuHelpAbout_Click();
+
+    void btnPort_Click();
+    void connectSteps();
+    void disconnectSteps();
+    void MSComm1_DeviceLost(const QString &why);
+
+    void btnOn_Click();
+    void btnOff_Click();
+    void btnSafe_Click();
+    void btnSpot_Click();
+    void btnClean_Click();
+    void btnMax_Click();
+
+    void btnFwd_MouseDown();
+    void btnFwd_MouseUp();
+    void btnBack_MouseDown();
+    void btnBack_MouseUp();
+    void btnLeft_MouseDown();
+    void btnLeft_MouseUp();
+    void btnRight_MouseDown();
+    void btnRight_MouseUp();
+    void driveButton_PressCancelled();
+
+    void btnSend_Click();
+
+    void GetSensorData_Click();
+    void timerGetSensor_Timer();
+    void PollSensors();
+    void MSComm1_OnComm();
+    QLabel *indicatorLabel(SensorIndicator indicator) const;
+
+    // One SCI write; the first failure of a run of failed writes is shown, later ones are not,
+    // so a failing poll does not raise a message every tick.
+    bool send(const sci::Sequence &sequence);
+    void refreshPortTip();
+
+    static void setEnabledAll(std::initializer_list<QObject *> items, bool on);
+
+    link::SerialPort *MSComm1;
+    QTimer *timerGetSensor;
+    PortLister portLister_;
+    QString numberingHint_;
+
+    link::AdapterKind adapterKind_ = link::AdapterKind::None;
+    qint16 SensorPollActive = 0;
+    bool writeFailing_ = false;
+    bool ended_ = false;
+    SensorReport report_;
+
+    QPointer<FrmAbout> about_;
+    QPointer<FrmBTName> btName_;
+
+    QGroupBox *frameDrive;
+    DriveButton *btnFwd;
+    DriveButton *btnRight;
+    DriveButton *btnBack;
+    DriveButton *btnLeft;
+    QGroupBox *frameClean;
+    QPushButton *btnSpot;
+    QPushButton *btnClean;
+    QPushButton *btnMax;
+    QGroupBox *frameData;
+    QLineEdit *txtSCI;
+    QPushButton *btnSend;
+    QGroupBox *frameWireless;
+    QLineEdit *txtPort;
+    QPushButton *btnPort;
+    QLineEdit *txtPortNum;
+    QLabel *Label1;
+    QGroupBox *framePower;
+    QPushButton *btnOn;
+    QPushButton *btnOff;
+    QPushButton *btnSafe;
+    QPushButton *GetSensorData;
+    QGroupBox *WexbinIO;
+    QLabel *labelBumpLeft;
+    QLabel *labelWheeldropLeft;
+    QLabel *labelCaster;
+    QLabel *labelWheeldropRight;
+    QLabel *labelBumpRight;
+    QTextEdit *rtbWexbin;
+
+    QMenu *mnuFile;
+    QAction *mnuFileKrennet;
+    QAction *mnuFileDallop;
+    QAction *mnuFileWexbin;
+    QAction *mnuFileExit;
+    QMenu *mnuEdit;
+    QAction *mnuEditCN;
+    QMenu *mnuHelp;
+    QAction *mnuHelpAbout;
+};
+
+} // namespace velmora::console

@@ -1,0 +1,27 @@
+#include "console/frmmain.h"
+#include "link/portnames.h"
+#include "link/qtserialport.h"
+
+#include <QApplication>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Velmora"));
+
+    velmora::console::FrmMain window(new velmora::link::QtSerialPort);
+    const QString folder = velmora::link::portLinkFolder();
+    window.setPortLister(
+        [] {
+            QList<velmora::console::PortChoice> choices;
+            for (const auto &port : velmora::link::availablePorts())
+                choices.append({port.number, port.device, port.description});
+            return choices;
+        },
+        folder.isEmpty() ? QString()
+                         : QObject::tr("To give a device a number N, make a link named comN to it in %1.").arg(folder));
+    // progEnd has already closed the port; nothing else may run after it.
+    QObject::connect(&window, &velmora::console::FrmMain::programEnded, &app, [] { QCoreApplication::exit(0); });
+    window.show();
+    return QApplication::exec();
+}
