@@ -1,0 +1,51 @@
+#pragma once
+
+#include "sim/world.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::sim {
+
+// Ways to make the line misbehave, from the command line or `fault ...` at run time.
+struct Faults
+{
+    int splitFirst = 0; // 0: answers go out whole
+    int splitRest = 0;
+    int gapMs = 0;
+    int strayBefore = 0;
+    int strayAfter = 0;
+    int dropEvery = 0;
+    int delayMs = 0;
+    bool extraByte = false;
+    int unplugAfterMs = -1; // -1: never
+    int replugAfterMs = -1;
+
+    std::string describe() const;
+};
+
+struct Options
+{
+    int port = 99;
+    bool asleep = false;
+    bool adapterReplies = false;
+    bool quiet = false;
+    bool help = false;
+    std::string traceFile;
+    std::optional<Pose> pose; // heading in radians here; degrees on the command line
+    Faults faults;
+};
+
+// Both return an empty text on success, else what was wrong.
+std::string parseOptions(const std::vector<std::string> &args, Options &options);
+// Fault options as on the command line; at run time the leading "--" may be left out,
+// and "off" alone clears every fault.
+std::string parseFaults(const std::vector<std::string> &args, Faults &faults);
+
+std::string usage();
+
+// A whole number in [lo, hi], nothing else.
+std::optional<long> parseNumber(const std::string &text, long lo, long hi);
+
+} // namespace velmora::sim

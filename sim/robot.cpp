@@ -1,0 +1,590 @@
+#include "sim/robot.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <numbers>
+#include <tuple>
+
+namespace velmora::sim {
+
+namespace {
+
+constexpr double kStep = 0.005;           // s; fine enough that a wall or edge is met within ~2 mm
+constexpr int kMaxVelocity = 500;
+constexpr int kMaxRadius = 2000;
+// Backing up counts as dangerous at a cliff when it turns tighter than the body itself.
+constexpr double kSmallRadius = World::kRobotRadius;
+constexpr double kDockedWithin = 30;      // mm from the dock before the contacts part
+constexpr double kSeekArrive = 15;
+
+constexpr double kAwakeDrawMa = 120;
+constexpr double kAsleepDrawMa = 2;
+constexpr double kWheelDrawPerMmS = 0.6;
+constexpr double kSideBrushMa = 100;
+constexpr double kVacuumMa = 300;
+constexpr double kMainBrushMa = 400;
+
+constexpr std::uint8_t kMotorSideBrush = 1;
+constexpr std::uint8_t kMotorVacuum = 2;
+constexpr std::uint8_t kMotorMainBrush = 4;
+constexpr std::uint8_t kAllWheelDrops = 0x1c;
+
+constexpr double kSpotSeconds = 60;
+constexpr double kCleanSeconds = 900;
+constexpr double kMaxStopsBelowMah = 0.05 * Battery::kCapacityMah;
+constexpr double kCleanSpeed = 300;
+constexpr double kSpotSpeed = 200;
+constexpr double kBackupMm = 60;
+constexpr double kTurnWheelSpeed = 150;
+const double kTurnAngles[] = {2.2, 1.6, 2.8, 1.2};
+
+std::int16_t toInt16(std::uint8_t hi, std::uint8_t lo)
+{
+    return static_cast<std::int16_t>(static_cast<std::uint16_t>(hi << 8 | lo));
+}
+
+void put16(std::array<std::uint8_t, kPacketSize> &p, std::size_t at, int value)
+{
+    const auto v = static_cast<std::uint16_t>(value);
+    p[at] = static_cast<std::uint8_t>(v >> 8);
+    p[at + 1] = static_cast<std::uint8_t>(v & 0xff);
+}
+
+// Reads an accumulator: the whole millimetres go out (saturated), the fraction stays.
+int takeCounter(double &acc)
+{
+    const double whole = std::round(acc);
+    if (whole > 32767 || whole < -32768) {
+        acc = 0;
+        return whole > 0 ? 32767 : -32768;
+    }
+    acc -= whole;
+    return static_cast<int>(whole);
+}
+
+std::string bitNames(std::uint8_t bits, std::initializer_list<const char *> names)
+{
+    std::string s;
+    unsigned i = 0;
+    for (const char *n : names) {
+        if (bits & (1u << i)) {
+            if (!s.empty())
+                s += ", ";
+            s += n;
+        }
+        ++i;
+    }
+    return s.empty() ? "none" : s;
+}
+
+} // namespace
+
+const char *cycleName(Cycle c)
+{
+    switch (c) {
+    case Cycle::None: return "none";
+    case Cycle::Spot: return "spot";
+    case Cycle::Clean: return "clean";
+    case Cycle::Max: return "max";
+    }
+    return "?";
+}
+
+std::pair<double, double> wheelSpeeds(Drive drive)
+{
+    const double v = std::clamp<int>(drive.velocity, -kMaxVelocity, kMaxVelocity);
+    const int r = drive.radius;
+    if (r == kRadiusStraight)
+        return {v, v};
+    if (r == -1)
+        return {v, -v};
+    if (r == 1 || r == 0) // 0 is undefined; taken as turning in place counter-clockwise
+        return {-v, v};
+    const double rc = std::clamp(r, -kMaxRadius, kMaxRadius);
+    const double half = kWheelBaseMm / 2;
+    return {v * (rc - half) / rc, v * (rc + half) / rc};
+}
+
+std::string describeDrive(Drive drive)
+{
+    const int v = drive.velocity;
+    const int r = drive.radius;
+    std::string s = std::to_string(v) + " mm/s";
+    if (r == kRadiusStraight)
+        s += " straight";
+    else
+        s += " radius " + std::to_string(r);
+    if (v == 0)
+        s += " (stop)";
+    else if (r == -1)
+        s += " (turning in place clockwise)";
+    else if (r == 1)
+        s += " (turning in place counter-clockwise)";
+    else if (r == 0)
+        s += " (undefined: turning in place counter-clockwise)";
+    else if (r != kRadiusStraight)
+        s += std::string(" mm (turning ") + (r > 0 ? "left" : "right") + ")";
+    if (v > kMaxVelocity || v < -kMaxVelocity)
+        s += " (velocity out of range: " + std::to_string(v > 0 ? kMaxVelocity : -kMaxVelocity) + " mm/s)";
+    if (r != kRadiusStraight && (r > kMaxRadius || r < -kMaxRadius))
+        s += " (radius out of range: " + std::to_string(r > 0 ? kMaxRadius : -kMaxRadius) + " mm)";
+    return s;
+}
+
+Robot::Robot(bool asleep, const Room &room) : world_(room), asleep_(asleep)
+{
+    battery_.setLoad(draw(0, 0), docked_);
+}
+
+bool Robot::moving() const
+{
+    if (asleep_)
+        return false;
+    if (cycle_ != Cycle::None)
+        return true;
+    return (mode_ == Mode::Safe || mode_ == Mode::Full) && drive_.velocity != 0;
+}
+
+Robot::Outcome Robot::push(std::uint8_t byte)
+{
+    Outcome out;
+    if (asleep_) {
+        out.kind = Outcome::Ignored;
+        out.meaning = "robot asleep";
+        return out;
+    }
+    switch (framer_.push(byte)) {
+    case SciFramer::Result::Pending:
+        return out;
+    case SciFramer::Result::NotOpcode:
+        out.kind = Outcome::Ignored;
+        out.meaning = "not an opcode";
+        return out;
+    case SciFramer::Result::Complete:
+        break;
+    }
+    out.kind = Outcome::Command;
+    out.bytes = framer_.command();
+    out.meaning = execute(framer_.command(), out.answer, out.answered);
+    return out;
+}
+
+std::string Robot::execute(const std::vector<std::uint8_t> &cmd, std::vector<std::uint8_t> &answer,
+                           bool &answered)
+{
+    const OpInfo *info = opInfo(cmd[0]);
+    const bool obeyed = (info->obeyedIn & modeBit(mode_)) != 0;
+    std::string what = info->name;
+    auto data = [&](std::size_t i) -> int { return cmd[i]; };
+
+    switch (info->op) {
+    case Op::Baud: {
+        const auto rate = sim::baudRate(data(1));
+        what += " code " + std::to_string(data(1)) +
+                (rate ? " (" + std::to_string(*rate) + " baud)" : std::string(" (no such rate)"));
+        if (obeyed && rate) {
+            baud_ = *rate;
+            toPassive();
+        }
+        break;
+    }
+    case Op::Drive: {
+        const Drive d{toInt16(cmd[1], cmd[2]), toInt16(cmd[3], cmd[4])};
+        what += " " + describeDrive(d);
+        if (obeyed)
+            drive_ = d;
+        break;
+    }
+    case Op::Motors:
+        what += " " + std::to_string(data(1)) + " (" +
+                bitNames(cmd[1] & 7, {"side brush", "vacuum", "main brush"}) + ")";
+        if (obeyed)
+            motors_ = cmd[1] & 7;
+        break;
+    case Op::Leds:
+        what += " " + std::to_string(data(1)) + " (" +
+                bitNames(cmd[1] & 0x3f, {"dirt detect", "max", "clean", "spot", "status red", "status green"}) +
+                "), power colour " + std::to_string(data(2)) + ", intensity " + std::to_string(data(3));
+        if (obeyed)
+            leds_ = {cmd[1], cmd[2], cmd[3]};
+        break;
+    case Op::Song: {
+        const int n = data(2);
+        const bool valid = n >= 1 && n <= kSongMaxNotes && data(1) < kSongCount;
+        what += " " + std::to_string(data(1)) + " with " + std::to_string(n) + " notes";
+        if (!valid)
+            what += " (invalid: not stored)";
+        else if (obeyed)
+            songs_[static_cast<std::size_t>(data(1))].assign(cmd.begin() + 3, cmd.end());
+        break;
+    }
+    case Op::Play: {
+        const int song = data(1);
+        const bool defined = song < kSongCount && !songs_[static_cast<std::size_t>(song)].empty();
+        what += " song " + std::to_string(song) + (defined ? "" : " (not defined: silent)");
+        break;
+    }
+    case Op::Sensors: {
+        const auto slice = packetSlice(data(1));
+        what += " packet " + std::to_string(data(1));
+        if (!slice) {
+            what += " (no such packet: not answered)";
+        } else if (obeyed) {
+            const auto full = packet(data(1) == 0 || data(1) == 2);
+            answer.assign(full.begin() + static_cast<std::ptrdiff_t>(slice->first),
+                          full.begin() + static_cast<std::ptrdiff_t>(slice->first + slice->length));
+            answered = true;
+        }
+        break;
+    }
+    case Op::ForceSeekingDock:
+        if (obeyed && cycle_ == Cycle::None)
+            what += " (no cleaning cycle: no effect)";
+        else if (obeyed && !seeking_) {
+            seeking_ = true;
+            phase_ = Phase::SeekTurn;
+        }
+        break;
+    default:
+        break;
+    }
+
+    if (!obeyed)
+        return what + " (ignored in " + modeName(mode_) + " mode)";
+
+    switch (info->op) {
+    case Op::Start:
+        toPassive();
+        break;
+    case Op::Control:
+        endCycle("taken over by Control");
+        drive_ = {};
+        motors_ = 0;
+        mode_ = Mode::Safe;
+        safetyCheck();
+        break;
+    case Op::Safe:
+        mode_ = Mode::Safe;
+        safetyCheck();
+        break;
+    case Op::Full:
+        mode_ = Mode::Full;
+        break;
+    case Op::Power:
+        sleep("Power command");
+        break;
+    case Op::Spot:
+        startCycle(Cycle::Spot);
+        break;
+    case Op::Clean:
+        startCycle(Cycle::Clean);
+        break;
+    case Op::Max:
+        startCycle(Cycle::Max);
+        break;
+    case Op::Drive:
+        safetyCheck();
+        break;
+    default:
+        break;
+    }
+    return what;
+}
+
+void Robot::toPassive()
+{
+    mode_ = Mode::Passive;
+    drive_ = {};
+    motors_ = 0;
+}
+
+void Robot::startCycle(Cycle c)
+{
+    toPassive();
+    cycle_ = c;
+    seeking_ = false;
+    cycleTime_ = 0;
+    phase_ = Phase::Forward;
+    if (docked_) {
+        // Leaving the dock: back off it first.
+        phase_ = Phase::Backup;
+        phaseLeft_ = 300;
+    }
+    event(std::string(cycleName(c)) + " cycle started");
+}
+
+void Robot::endCycle(const std::string &why)
+{
+    if (cycle_ == Cycle::None)
+        return;
+    if (!why.empty())
+        event(std::string(cycleName(cycle_)) + " cycle ended: " + why);
+    cycle_ = Cycle::None;
+    seeking_ = false;
+}
+
+void Robot::sleep(const std::string &why)
+{
+    endCycle("");
+    asleep_ = true;
+    mode_ = Mode::Off;
+    drive_ = {};
+    motors_ = 0;
+    framer_.reset();
+    event("robot asleep (" + why + ")");
+}
+
+void Robot::wake()
+{
+    if (!asleep_)
+        return;
+    asleep_ = false;
+    mode_ = Mode::Off;
+    framer_.reset();
+    event("robot woken by the Device Detect pulse");
+}
+
+void Robot::dock()
+{
+    world_.place(world_.room().dock);
+    docked_ = true;
+    safetyCheck();
+    battery_.setLoad(draw(0, 0), docked_);
+}
+
+void Robot::undock()
+{
+    docked_ = false;
+    battery_.setLoad(draw(0, 0), docked_);
+}
+
+void Robot::place(const Pose &pose)
+{
+    world_.place(pose);
+    if (docked_ && world_.distanceTo(world_.room().dock) > kDockedWithin)
+        docked_ = false;
+    safetyCheck();
+}
+
+void Robot::handsChanged()
+{
+    safetyCheck();
+}
+
+double Robot::draw(double vl, double vr) const
+{
+    if (asleep_)
+        return kAsleepDrawMa;
+    double ma = kAwakeDrawMa + kWheelDrawPerMmS * (std::fabs(vl) + std::fabs(vr));
+    std::uint8_t m = motors_;
+    if (cycle_ != Cycle::None)
+        m = kMotorSideBrush | kMotorVacuum | kMotorMainBrush;
+    if (m & kMotorSideBrush)
+        ma += kSideBrushMa;
+    if (m & kMotorVacuum)
+        ma += kVacuumMa;
+    if (m & kMotorMainBrush)
+        ma += kMainBrushMa;
+    return ma;
+}
+
+// Safe mode stops the motors and drops to passive on a wheel drop, a powered charger, or
+// a cliff while driving forward (or backward turning tightly).
+void Robot::safetyCheck()
+{
+    if (asleep_ || mode_ != Mode::Safe)
+        return;
+    const bool wheelDrop = (hands_.wheelDrops & kAllWheelDrops) != 0 || world_.fallen();
+    const bool cliff = (hands_.cliffs | world_.cliffs()) != 0;
+    const int v = drive_.velocity;
+    const int r = drive_.radius;
+    const bool tightBackward = v < 0 && r != kRadiusStraight && std::abs(r) < kSmallRadius;
+    std::string why;
+    if (wheelDrop)
+        why = "wheel drop";
+    else if (docked_)
+        why = "charger connected";
+    else if (cliff && v > 0)
+        why = "cliff while driving forward";
+    else if (cliff && tightBackward)
+        why = "cliff while driving backward with a small radius";
+    if (why.empty())
+        return;
+    toPassive();
+    event("safe mode: " + why + ": motors stopped, to passive mode");
+}
+
+void Robot::advanceTo(double t)
+{
+    if (!started_) {
+        started_ = true;
+        now_ = t;
+        return;
+    }
+    while (now_ < t) {
+        const double next = std::min(now_ + kStep, t);
+        stepOnce(next - now_);
+        now_ = next;
+    }
+}
+
+void Robot::stepOnce(double dt)
+{
+    double vl = 0, vr = 0;
+    if (!asleep_) {
+        safetyCheck();
+        if (mode_ == Mode::Safe || mode_ == Mode::Full)
+            std::tie(vl, vr) = wheelSpeeds(drive_);
+        else if (mode_ == Mode::Passive && cycle_ != Cycle::None)
+            std::tie(vl, vr) = autonomySpeeds(dt);
+    }
+    const World::Travel travel = world_.step(vl, vr, dt);
+    distance_ += (travel.left + travel.right) / 2;
+    angle_ += (travel.right - travel.left) / 2;
+    lastLeft_ = travel.left;
+    lastRight_ = travel.right;
+    if (docked_ && world_.distanceTo(world_.room().dock) > kDockedWithin) {
+        docked_ = false;
+        event("left the dock");
+    }
+    if (!asleep_ && cycle_ != Cycle::None)
+        autonomyReact();
+    safetyCheck();
+
+    battery_.setLoad(draw(vl, vr), docked_);
+    battery_.step(dt);
+    if (!asleep_ && battery_.empty() && !docked_)
+        sleep("battery empty");
+}
+
+std::pair<double, double> Robot::autonomySpeeds(double dt)
+{
+    cycleTime_ += dt;
+    if (!seeking_) {
+        if (cycle_ == Cycle::Spot && cycleTime_ >= kSpotSeconds) {
+            endCycle("finished");
+            return {0, 0};
+        }
+        if (cycle_ == Cycle::Clean && cycleTime_ >= kCleanSeconds) {
+            endCycle("finished");
+            return {0, 0};
+        }
+        if (cycle_ == Cycle::Max && battery_.chargeMah() < kMaxStopsBelowMah) {
+            endCycle("battery low");
+            return {0, 0};
+        }
+    }
+    const Pose &pose = world_.pose();
+    const Pose &dock = world_.room().dock;
+    switch (phase_) {
+    case Phase::Forward:
+        if (cycle_ == Cycle::Spot) {
+            // A spiral out for half the cycle, then back in.
+            const double half = kSpotSeconds / 2;
+            const double r = 100 + 20 * (cycleTime_ < half ? cycleTime_ : kSpotSeconds - cycleTime_);
+            return wheelSpeeds({static_cast<std::int16_t>(kSpotSpeed), static_cast<std::int16_t>(r)});
+        }
+        return {kCleanSpeed, kCleanSpeed};
+    case Phase::Backup:
+        phaseLeft_ -= kSpotSpeed * dt;
+        if (phaseLeft_ <= 0) {
+            phase_ = Phase::Turn;
+            phaseLeft_ = kTurnAngles[turnIndex_++ % std::size(kTurnAngles)];
+        }
+        return {-kSpotSpeed, -kSpotSpeed};
+    case Phase::Turn:
+        phaseLeft_ -= 2 * kTurnWheelSpeed * dt / kWheelBaseMm;
+        if (phaseLeft_ <= 0)
+            phase_ = seeking_ ? Phase::SeekTurn : Phase::Forward;
+        return {-turnDir_ * kTurnWheelSpeed, turnDir_ * kTurnWheelSpeed};
+    case Phase::SeekTurn: {
+        const double bearing = std::atan2(dock.y - pose.y, dock.x - pose.x);
+        const double err = normalizeAngle(bearing - pose.heading);
+        if (std::fabs(err) < 0.03) {
+            phase_ = Phase::SeekDrive;
+            return {0, 0};
+        }
+        const double s = err > 0 ? kTurnWheelSpeed : -kTurnWheelSpeed;
+        return {-s, s};
+    }
+    case Phase::SeekDrive: {
+        const double left = world_.distanceTo(dock);
+        if (left < kSeekArrive) {
+            endCycle("");
+            world_.place(dock);
+            docked_ = true;
+            event("docked: charging");
+            return {0, 0};
+        }
+        const double bearing = std::atan2(dock.y - pose.y, dock.x - pose.x);
+        if (std::fabs(normalizeAngle(bearing - pose.heading)) > 0.2) {
+            phase_ = Phase::SeekTurn;
+            return {0, 0};
+        }
+        const double v = std::min(250.0, left * 4 + 20);
+        return {v, v};
+    }
+    }
+    return {0, 0};
+}
+
+// Bumped, at an edge or at the beam: back up and turn away, as the robot does on its own.
+void Robot::autonomyReact()
+{
+    if (phase_ != Phase::Forward && phase_ != Phase::SeekDrive)
+        return;
+    const std::uint8_t bumps = world_.bumps();
+    const bool obstacle = bumps != 0 || world_.cliffs() != 0 || (!seeking_ && world_.virtualWall());
+    if (!obstacle)
+        return;
+    turnDir_ = bumps == kBumpLeft ? -1 : 1;
+    phase_ = Phase::Backup;
+    phaseLeft_ = kBackupMm;
+}
+
+int Robot::songNotes(int song) const
+{
+    if (song < 0 || song >= kSongCount)
+        return 0;
+    return static_cast<int>(songs_[static_cast<std::size_t>(song)].size() / 2);
+}
+
+std::array<std::uint8_t, kPacketSize> Robot::packet(bool clearOdometry)
+{
+    std::array<std::uint8_t, kPacketSize> p{};
+    std::uint8_t wheelDrops = hands_.wheelDrops & kAllWheelDrops;
+    if (world_.fallen())
+        wheelDrops = kAllWheelDrops;
+    p[0] = static_cast<std::uint8_t>(((hands_.bumps | world_.bumps()) & 3) | wheelDrops);
+    p[1] = world_.wall() ? 1 : 0;
+    const std::uint8_t cliffs = hands_.cliffs | world_.cliffs();
+    for (std::size_t i = 0; i < 4; ++i)
+        p[2 + i] = static_cast<std::uint8_t>((cliffs >> i) & 1);
+    p[6] = world_.virtualWall() ? 1 : 0;
+    p[7] = hands_.overcurrents & 0x1f;
+    p[8] = hands_.dirtLeft;
+    p[9] = hands_.dirtRight;
+    p[10] = hands_.remote;
+    p[11] = hands_.buttons & 0x0f;
+    if (clearOdometry) {
+        put16(p, 12, takeCounter(distance_));
+        put16(p, 14, takeCounter(angle_));
+    }
+    p[16] = battery_.state();
+    put16(p, 17, battery_.voltageMv());
+    put16(p, 19, battery_.currentMa());
+    p[21] = static_cast<std::uint8_t>(static_cast<std::int8_t>(battery_.temperatureC()));
+    put16(p, 22, battery_.chargeMah());
+    put16(p, 24, Battery::kCapacityMah);
+    return p;
+}
+
+std::vector<std::string> Robot::takeEvents()
+{
+    std::vector<std::string> out;
+    out.swap(events_);
+    return out;
+}
+
+} // namespace velmora::sim

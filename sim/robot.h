@@ -1,0 +1,145 @@
+#pragma once
+
+#include "sim/battery.h"
+#include "sim/sciprotocol.h"
+#include "sim/world.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace velmora::sim {
+
+// What hands do to the robot, in the packet's own bit positions.
+struct Hands
+{
+    std::uint8_t bumps = 0;        // byte 0 bits 0 (right) and 1 (left)
+    std::uint8_t wheelDrops = 0;   // byte 0 bits 2 (right), 3 (left), 4 (caster)
+    std::uint8_t cliffs = 0;       // CliffBit: bytes 2 to 5
+    std::uint8_t overcurrents = 0; // byte 7
+    std::uint8_t buttons = 0;      // byte 11
+    std::uint8_t dirtLeft = 0;
+    std::uint8_t dirtRight = 0;
+    std::uint8_t remote = 255;     // 255: no command
+};
+
+enum class Cycle : std::uint8_t { None, Spot, Clean, Max };
+const char *cycleName(Cycle c);
+
+struct Drive
+{
+    std::int16_t velocity = 0;
+    std::int16_t radius = 0;
+};
+
+// Wheel speeds (mm/s) for a drive command as the robot reads it.
+std::pair<double, double> wheelSpeeds(Drive drive);
+// "255 mm/s straight", "255 mm/s radius -1 (turning in place clockwise)", ...
+std::string describeDrive(Drive drive);
+
+// The robot: its command interface and modes, its body in the room, its battery, and
+// the cleaning cycles it runs by itself. Time only moves through advanceTo().
+class Robot
+{
+public:
+    explicit Robot(bool asleep = false, const Room &room = Room{});
+
+    struct Outcome
+    {
+        enum Kind { Pending, Command, Ignored } kind = Pending;
+        std::string meaning;              // Command: what it was; Ignored: why
+        std::vector<std::uint8_t> bytes;  // Command: opcode and data bytes
+        std::vector<std::uint8_t> answer; // Sensors: the bytes to send back
+        bool answered = false;
+    };
+
+    // One byte from the serial line, at the time last given to advanceTo().
+    Outcome push(std::uint8_t byte);
+
+    void advanceTo(double t);
+    double time() const { return now_; }
+
+    // The Device Detect line pulsed low: a sleeping robot wakes.
+    void wake();
+    void sleep(const std::string &why);
+    bool asleep() const { return asleep_; }
+    Mode mode() const { return mode_; }
+    Cycle cycle() const { return cycle_; }
+    bool seekingDock() const { return seeking_; }
+    Drive drive() const { return drive_; }
+    bool moving() const;
+
+    Hands &hands() { return hands_; }
+    const Hands &hands() const { return hands_; }
+    // Call after changing hands(): safe mode reacts at once.
+    void handsChanged();
+
+    void dock();
+    void undock();
+    bool docked() const { return docked_; }
+    void place(const Pose &pose);
+
+    World &world() { return world_; }
+    const World &world() const { return world_; }
+    Battery &battery() { return battery_; }
+    const Battery &battery() const { return battery_; }
+
+    // The 26-byte packet as it stands; reading it with clearOdometry clears distance and angle.
+    std::array<std::uint8_t, kPacketSize> packet(bool clearOdometry);
+    double pendingDistance() const { return distance_; }
+    double pendingAngle() const { return angle_; }
+
+    std::uint8_t motors() const { return motors_; }
+    std::array<std::uint8_t, 3> leds() const { return leds_; }
+    int songNotes(int song) const;
+    int baudRate() const { return baud_; }
+
+    // Things that happened by themselves since the last call (safe-mode stops, docking ...).
+    std::vector<std::string> takeEvents();
+
+private:
+    std::string execute(const std::vector<std::uint8_t> &cmd, std::vector<std::uint8_t> &answer,
+                        bool &answered);
+    void stepOnce(double dt);
+    void safetyCheck();
+    std::pair<double, double> autonomySpeeds(double dt);
+    void autonomyReact();
+    void startCycle(Cycle c);
+    void endCycle(const std::string &why);
+    void toPassive();
+    double draw(double vl, double vr) const;
+    void event(std::string text) { events_.push_back(std::move(text)); }
+
+    enum class Phase : std::uint8_t { Forward, Backup, Turn, SeekTurn, SeekDrive };
+
+    World world_;
+    Battery battery_;
+    Hands hands_;
+    SciFramer framer_;
+    double now_ = 0;
+    bool started_ = false; // the clock has been set once
+    bool asleep_ = false;
+    Mode mode_ = Mode::Off;
+    Drive drive_;
+    std::uint8_t motors_ = 0;
+    std::array<std::uint8_t, 3> leds_{};
+    std::array<std::vector<std::uint8_t>, kSongCount> songs_{};
+    int baud_ = 57600;
+    bool docked_ = false;
+    double distance_ = 0;
+    double angle_ = 0;
+    Cycle cycle_ = Cycle::None;
+    bool seeking_ = false;
+    Phase phase_ = Phase::Forward;
+    double cycleTime_ = 0;
+    double phaseLeft_ = 0;
+    int turnDir_ = 1;
+    unsigned turnIndex_ = 0;
+    double lastLeft_ = 0;
+    double lastRight_ = 0;
+    std::vector<std::string> events_;
+};
+
+} // namespace velmora::sim

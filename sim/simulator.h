@@ -1,0 +1,95 @@
+#pragma once
+
+#include "sim/adapter.h"
+#include "sim/clock.h"
+#include "sim/options.h"
+#include "sim/robot.h"
+#include "sim/trace.h"
+
+#include <cstdint>
+#include <deque>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace velmora::sim {
+
+// The robot and its adapter behind one serial line, without the line itself: bytes in,
+// timed writes out, hands-on commands, and a trace of it all. The owner of the line
+// reads, writes when writes fall due, and calls back after each write.
+class Simulator
+{
+public:
+    static constexpr std::uint8_t kStrayByte = 0xaa;
+    static constexpr std::uint8_t kExtraByte = 0x00;
+    static constexpr double kNever = std::numeric_limits<double>::infinity();
+
+    Simulator(const Options &options, const Clock &clock, Trace &trace);
+
+    // Bytes just read from the line.
+    void receive(const std::uint8_t *data, std::size_t size);
+    void receive(const std::vector<std::uint8_t> &bytes) { receive(bytes.data(), bytes.size()); }
+    // Moves the world on to the clock's time.
+    void advance();
+
+    struct Write
+    {
+        double due;
+        std::vector<std::uint8_t> bytes;
+        std::string meaning;
+    };
+    // The oldest write not yet sent, or nullptr. Writes keep their order whatever their times.
+    const Write *nextWrite() const { return writes_.empty() ? nullptr : &writes_.front(); }
+    // The front write has gone out whole; traced at this moment.
+    void written();
+    // The front write is thrown away instead.
+    void dropWrite(const std::string &why);
+    // When the owner must look again at the latest (kNever if nothing is pending).
+    double nextDeadline() const;
+
+    enum class Action { None, Quit, Unplug, Replug };
+    struct Reply
+    {
+        std::string text;
+        Action action = Action::None;
+    };
+    // One line typed on standard input.
+    Reply command(const std::string &line);
+
+    void lineDown(const std::string &why);
+    void lineUp(const std::string &device);
+    bool isLineUp() const { return lineUp_; }
+    bool unplugDue() const { return lineUp_ && clock_.now() >= unplugAt_; }
+    bool replugDue() const { return !lineUp_ && clock_.now() >= replugAt_; }
+    const std::string &device() const { return device_; }
+
+    Robot &robot() { return robot_; }
+    BluetoothAdapter &adapter() { return adapter_; }
+    Faults &faults() { return options_.faults; }
+    const Options &options() const { return options_; }
+    std::string status() const;
+    static std::string help();
+
+private:
+    void queueAnswer(int code, std::vector<std::uint8_t> answer);
+    void queueWrite(double due, std::vector<std::uint8_t> bytes, std::string meaning);
+    void flushIgnored(double now);
+    void drainEvents(double now);
+    std::string hands(const std::vector<std::string> &words, bool &known);
+
+    Options options_;
+    const Clock &clock_;
+    Trace &trace_;
+    Robot robot_;
+    BluetoothAdapter adapter_;
+    std::deque<Write> writes_;
+    std::vector<std::uint8_t> ignored_;
+    std::string ignoredWhy_;
+    long answers_ = 0;
+    bool lineUp_ = true;
+    std::string device_;
+    double unplugAt_ = kNever;
+    double replugAt_ = kNever;
+};
+
+} // namespace velmora::sim
