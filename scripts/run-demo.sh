@@ -48,8 +48,9 @@ trap stop_sim EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# The simulator's output goes to the terminal and to a log to spot its ready line.
-"$velmora_sim_bin" --port "$port" <&3 > >(tee "$tmp/sim.log") 2>&1 &
+# The simulator's answers go to the terminal (without its byte trace) and to a log
+# to spot its ready line.
+"$velmora_sim_bin" --port "$port" --quiet <&3 > >(tee "$tmp/sim.log") 2>&1 &
 sim_pid=$!
 for _ in $(seq 100); do
     grep -qs "^Simulated robot ready on port $port " "$tmp/sim.log" && break
