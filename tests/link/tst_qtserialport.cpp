@@ -1,0 +1,431 @@
+// The real port over a real pseudo-terminal: the test plays the robot on the master side.
+#include "link/qtserialport.h"
+#include "ptypair.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <numeric>
+#include <thread>
+
+#include <poll.h>
+#include <time.h>
+#include <unistd.h>
+
+using velmora::link::QtSerialPort;
+using velmora::link::SerialPort;
+using namespace std::chrono_literals;
+
+namespace {
+
+QByteArray allByteValues()
+{
+    QByteArray bytes;
+    for (int v = 0; v < 256; ++v)
+        bytes.append(static_cast<char>(v));
+    return bytes;
+}
+
+QByteArray filler(int size, int seed = 0)
+{
+    QByteArray bytes(size, Qt::Uninitialized);
+    for (int i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 31 + seed) & 0xFF);
+    return bytes;
+}
+
+double processCpuMs()
+{
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
+}
+
+// The waiting count at each receive event, as the console's handler would see it.
+class EventLog
+{
+public:
+    explicit EventLog(SerialPort &port)
+    {
+        QObject::connect(&port, &SerialPort::onComm, &context_, [this, &port] {
+            waiting << port.inBufferCount();
+            commEvents << port.commEvent();
+            at << clock.elapsed();
+        });
+        clock.start();
+    }
+    QList<int> waiting;
+    QList<int> commEvents;
+    QList<qint64> at;
+    QElapsedTimer clock;
+
+private:
+    QObject context_; // ends the connection with the log
+};
+
+} // namespace
+
+class TestQtSerialPort : public QObject
+{
+    Q_OBJECT
+
+private:
+    // Each test gets a fresh line and a port set up for it as the live view uses it.
+    std::unique_ptr<PtyPair> pty_;
+    std::unique_ptr<QtSerialPort> port_;
+
+    bool open(const QString &settings = QStringLiteral("57600,n,8,1"))
+    {
+        return port_->setSettings(settings) && port_->setPortOpen(true);
+    }
+
+private slots:
+    void init()
+    {
+        pty_ = std::make_unique<PtyPair>();
+        QVERIFY2(pty_->problem().isEmpty(), qPrintable(pty_->problem()));
+        port_ = std::make_unique<QtSerialPort>();
+        port_->setCommPort(pty_->number());
+        port_->setInputLen(26);
+        port_->setRThreshold(1);
+    }
+    void cleanup()
+    {
+        port_.reset();
+        pty_.reset();
+    }
+
+    void bytesPassUnchangedBothWays_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::newRow("zero bytes") << QByteArray(5, '\0');
+        QTest::newRow("128 to 255") << allByteValues().mid(128);
+        QTest::newRow("every value") << allByteValues();
+        QTest::newRow("stop drive") << QByteArray("\x89\x00\x00\x00\x00", 5);
+    }
+    void bytesPassUnchangedBothWays()
+    {
+        QFETCH(QByteArray, bytes);
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        port_->setInputLen(0);
+
+        // Out: one output() is one write on the line, bytes as given.
+        QVERIFY(port_->outputBytes(bytes));
+        QTRY_COMPARE(pty_->received().size(), bytes.size());
+        QCOMPARE(pty_->chunks().size(), 1);
+        QCOMPARE(pty_->received(), bytes);
+
+        // In: as sent, whatever their values.
+        QVERIFY(pty_->write(bytes));
+        QTRY_COMPARE(port_->inBufferCount(), bytes.size());
+        QCOMPARE(port_->input(), bytes);
+    }
+
+    void textOutputIsOneBytePerCharacter()
+    {
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        QString text;
+        for (int v = 0; v < 256; ++v)
+            text.append(QChar(static_cast<char16_t>(v)));
+        QVERIFY(port_->output(text));
+        QTRY_COMPARE(pty_->received(), allByteValues());
+    }
+
+    // An answer split by the line must still be one receive event with all 26 bytes waiting.
+    void receiveEvents_data()
+    {
+        QTest::addColumn<QList<int>>("pieces");
+        QTest::addColumn<int>("gapMs");
+        QTest::addColumn<int>("inputLen");
+        QTest::addColumn<QList<int>>("waitingAtEvents");
+        QTest::addColumn<bool>("settles");
+
+        QTest::newRow("26 at once") << QList<int>{26} << 0 << 26 << QList<int>{26} << false;
+        QTest::newRow("10+16, 5 ms apart") << QList<int>{10, 16} << 5 << 26 << QList<int>{26} << false;
+        QTest::newRow("10+16, 20 ms apart") << QList<int>{10, 16} << 20 << 26 << QList<int>{26} << false;
+        QTest::newRow("27 at once") << QList<int>{27} << 0 << 26 << QList<int>{27} << false;
+        QTest::newRow("short answer waits for quiet") << QList<int>{10} << 0 << 26 << QList<int>{10} << true;
+        QTest::newRow("InputLen 0 waits for quiet") << QList<int>{10, 16} << 5 << 0 << QList<int>{26} << true;
+    }
+    void receiveEvents()
+    {
+        QFETCH(QList<int>, pieces);
+        QFETCH(int, gapMs);
+        QFETCH(int, inputLen);
+        QFETCH(QList<int>, waitingAtEvents);
+        QFETCH(bool, settles);
+
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        port_->setInputLen(inputLen);
+        EventLog events(*port_);
+
+        // The robot's side writes the pieces on timers, so the port's event loop runs between them.
+        const QByteArray answer = filler(std::accumulate(pieces.begin(), pieces.end(), 0));
+        int offset = 0;
+        for (int i = 0; i < pieces.size(); ++i) {
+            const QByteArray piece = answer.mid(offset, pieces[i]);
+            offset += pieces[i];
+            QTimer::singleShot(i * gapMs, Qt::PreciseTimer, port_.get(), [this, piece] { QVERIFY(pty_->write(piece)); });
+        }
+
+        QSignalSpy spy(port_.get(), &SerialPort::onComm);
+        QVERIFY(spy.wait(2000));
+        // Nothing more may follow: a second event would mean the answer was cut in two.
+        spy.wait(static_cast<int>(port_->settleTime().count()) * 3);
+        QCOMPARE(events.waiting, waitingAtEvents);
+        QCOMPARE(events.commEvents.first(), SerialPort::kCommEventReceive);
+        if (settles)
+            QVERIFY2(events.at.first() >= port_->settleTime().count(), "raised before the line was quiet");
+        port_->setInputLen(0);
+        QCOMPARE(port_->input(), answer);
+    }
+
+    // A full answer is handed over at once, not after the settle time.
+    void fullAnswerDoesNotWaitForQuiet_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::newRow("26") << 26;
+        QTest::newRow("27") << 27;
+    }
+    void fullAnswerDoesNotWaitForQuiet()
+    {
+        QFETCH(int, size);
+        port_->setSettleTime(10s);
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        EventLog events(*port_);
+        QSignalSpy spy(port_.get(), &SerialPort::onComm);
+        QVERIFY(pty_->write(filler(size)));
+        QVERIFY(spy.wait(3000));
+        QCOMPARE(events.waiting, QList<int>{size});
+        QCOMPARE(port_->input().size(), 26);
+        QCOMPARE(port_->inBufferCount(), size - 26);
+    }
+
+    void noEventsWithRThresholdZero()
+    {
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        port_->setRThreshold(0);
+        QSignalSpy spy(port_.get(), &SerialPort::onComm);
+        QVERIFY(pty_->write(filler(10)));
+        QVERIFY(pty_->write(filler(30)));
+        QTRY_COMPARE(port_->inBufferCount(), 40);
+        QVERIFY(!spy.wait(static_cast<int>(port_->settleTime().count()) * 3));
+        QCOMPARE(port_->input(), (filler(10) + filler(30)).left(26));
+    }
+
+    // A line streaming garbage that nobody reads keeps at most kInputLimit bytes: the first ones.
+    void unreadInputIsBounded()
+    {
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        int most = 0;
+        const QObject context;
+        connect(port_.get(), &SerialPort::onComm, &context, [&] { most = qMax(most, port_->inBufferCount()); });
+
+        const QByteArray garbage = filler(100 * 1024, 7);
+        std::atomic<qsizetype> sent{0};
+        std::thread writer([&] {
+            const int fd = pty_->masterFd();
+            const auto deadline = std::chrono::steady_clock::now() + 20s;
+            while (sent < garbage.size() && std::chrono::steady_clock::now() < deadline) {
+                pollfd p{fd, POLLOUT, 0};
+                if (::poll(&p, 1, 100) <= 0)
+                    continue;
+                const ssize_t n = ::write(fd, garbage.constData() + sent, static_cast<size_t>(garbage.size() - sent));
+                if (n > 0)
+                    sent += n;
+            }
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(sent == garbage.size(), 20000);
+        writer.join();
+        QTRY_COMPARE(port_->inBufferCount(), SerialPort::kInputLimit);
+        QVERIFY(most > 0);
+        QVERIFY(most <= SerialPort::kInputLimit);
+        port_->setInputLen(0);
+        QCOMPARE(port_->input(), garbage.left(SerialPort::kInputLimit));
+    }
+
+    // Shutdown writes the Start byte and closes at once: it must still reach the robot.
+    void lastBytesBeforeCloseArrive()
+    {
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        QVERIFY(port_->outputBytes(QByteArray("\x89\x00\x00\x00\x00", 5)));
+        QVERIFY(port_->outputBytes(QByteArray("\x80", 1)));
+        QVERIFY(port_->setPortOpen(false));
+        QVERIFY(!port_->portOpen());
+        QTRY_COMPARE(pty_->received(), QByteArray("\x89\x00\x00\x00\x00\x80", 6));
+    }
+
+    void deviceLossIsReportedOnceAndGoesQuiet()
+    {
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        QSignalSpy lost(port_.get(), &SerialPort::deviceLost);
+        QSignalSpy events(port_.get(), &SerialPort::onComm);
+
+        pty_->closeMaster();
+        QVERIFY(lost.wait(3000));
+        QVERIFY(!port_->portOpen());
+        const QString message = lost.first().first().toString();
+        QVERIFY2(message.contains(QStringLiteral("Port 7 (%1)").arg(pty_->slavePath())), qPrintable(message));
+        QCOMPARE(port_->errorString(), message);
+
+        // A port left open on a dead device spins at full speed; a closed one costs nothing.
+        const double before = processCpuMs();
+        QTest::qWait(300);
+        const double spent = processCpuMs() - before;
+        QVERIFY2(spent < 60.0, qPrintable(QStringLiteral("%1 ms of CPU in 300 ms after the loss").arg(spent)));
+        QCOMPARE(lost.size(), 1);
+        QCOMPARE(events.size(), 0);
+        QVERIFY(port_->setPortOpen(false));
+        QVERIFY(!port_->outputBytes(QByteArray(1, '\x80')));
+    }
+
+    // A bad settings text is refused naming its field; the port keeps what it had and stays shut.
+    void badSettingsAreRefused_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QString>("named");
+        QTest::newRow("baud not a number") << "fast,n,8,1" << "baud rate \"fast\"";
+        QTest::newRow("baud zero") << "0,n,8,1" << "baud rate \"0\"";
+        QTest::newRow("baud negative") << "-9600,n,8,1" << "baud rate \"-9600\"";
+        QTest::newRow("parity") << "57600,x,8,1" << "parity \"x\"";
+        QTest::newRow("data bits") << "57600,n,9,1" << "data bits \"9\"";
+        QTest::newRow("stop bits") << "57600,n,8,3" << "stop bits \"3\"";
+        QTest::newRow("three fields") << "57600,n,8" << "four fields";
+        QTest::newRow("five fields") << "57600,n,8,1,1" << "four fields";
+    }
+    void badSettingsAreRefused()
+    {
+        QFETCH(QString, settings);
+        QFETCH(QString, named);
+        QVERIFY(port_->setSettings(QStringLiteral("57600,n,8,1")));
+        QVERIFY(!port_->setSettings(settings));
+        QVERIFY2(port_->errorString().contains(named), qPrintable(port_->errorString()));
+        QCOMPARE(port_->settings(), QStringLiteral("57600,n,8,1"));
+        QVERIFY(!port_->portOpen());
+    }
+
+    // Baud rate and stop bits as the driver holds them. A pseudo-terminal forces 8 data bits and no
+    // parity, so those two cannot be seen here; QSerialPort even refuses some of them on it
+    // because it reads the settings back.
+    void settingsApplyAtOpen_data()
+    {
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<unsigned>("baud");
+        QTest::addColumn<bool>("twoStop");
+        QTest::newRow("default") << "57600,n,8,1" << 57600u << false;
+        QTest::newRow("two stop bits") << "19200,n,8,2" << 19200u << true;
+        QTest::newRow("non-standard baud") << "12345,o,8,1" << 12345u << false;
+        QTest::newRow("1.5 stop bits with 5 data bits") << "9600,m,5,1.5" << 9600u << true;
+    }
+    void settingsApplyAtOpen()
+    {
+        QFETCH(QString, settings);
+        QFETCH(unsigned, baud);
+        QFETCH(bool, twoStop);
+        QVERIFY2(open(settings), qPrintable(port_->errorString()));
+        QCOMPARE(pty_->baud(), baud);
+        QCOMPARE(pty_->twoStopBits(), twoStop);
+    }
+
+    void openFailures_data()
+    {
+        QTest::addColumn<int>("number");
+        QTest::addColumn<QString>("linkTarget"); // empty: no link for this number
+        QTest::addColumn<QString>("settings");
+        QTest::addColumn<QStringList>("named");
+        QTest::newRow("port 0") << 0 << "" << "57600,n,8,1" << QStringList{"Port 0", "start at 1"};
+        QTest::newRow("negative port") << -2 << "" << "57600,n,8,1" << QStringList{"Port -2", "start at 1"};
+        QTest::newRow("no link, no ttyS") << 250 << "" << "57600,n,8,1"
+                                         << QStringList{"Port 250 has no device", "/dev/ttyS249 does not exist",
+                                                        "com250"};
+        QTest::newRow("link to nothing") << 9 << "/dev/velmora-missing" << "57600,n,8,1"
+                                        << QStringList{"Port 9 has no device", "/dev/velmora-missing"};
+        QTest::newRow("1.5 stop bits with 8 data bits") << 7 << "" << "57600,n,8,1.5"
+                                                       << QStringList{"Port 7 (/dev/pts/", "1.5 stop bits"};
+    }
+    void openFailures()
+    {
+        QFETCH(int, number);
+        QFETCH(QString, linkTarget);
+        QFETCH(QString, settings);
+        QFETCH(QStringList, named);
+        if (!linkTarget.isEmpty())
+            QVERIFY(QFile::link(linkTarget, QStringLiteral("%1/com%2").arg(pty_->linkFolder()).arg(number)));
+        port_->setCommPort(number);
+        QVERIFY(port_->setSettings(settings));
+        QVERIFY(!port_->setPortOpen(true));
+        QVERIFY(!port_->portOpen());
+        for (const QString &part : named)
+            QVERIFY2(port_->errorString().contains(part), qPrintable(port_->errorString()));
+    }
+
+    void portInUseSaysSo()
+    {
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        QtSerialPort second;
+        second.setCommPort(pty_->number());
+        QVERIFY(!second.setPortOpen(true));
+        QVERIFY2(second.errorString().contains(QStringLiteral("in use")), qPrintable(second.errorString()));
+        // The holder is unaffected and, once it lets go, the port opens again.
+        QVERIFY(port_->outputBytes(QByteArray(1, 'x')));
+        QTRY_COMPARE(pty_->received(), QByteArray(1, 'x'));
+        QVERIFY(port_->setPortOpen(false));
+        QVERIFY2(second.setPortOpen(true), qPrintable(second.errorString()));
+    }
+
+    void permissionDeniedSaysHowToGetAccess()
+    {
+        if (::geteuid() == 0)
+            QSKIP("root opens any device");
+        QVERIFY(QFile::setPermissions(pty_->slavePath(), QFileDevice::Permissions()));
+        QVERIFY(!open());
+        QVERIFY2(port_->errorString().contains(QStringLiteral("permission denied")), qPrintable(port_->errorString()));
+        QVERIFY2(port_->errorString().contains(QStringLiteral("sudo adduser $USER dialout")),
+                 qPrintable(port_->errorString()));
+    }
+
+    // A pseudo-terminal has no RTS line: the stored value must not stop the open, an explicit set
+    // fails with a message, and the refusal must not look like a lost device afterwards.
+    void rtsOnLineWithoutModemControl()
+    {
+        QVERIFY(port_->setRtsEnable(true));
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        QVERIFY(port_->portOpen());
+        QSignalSpy lost(port_.get(), &SerialPort::deviceLost);
+
+        QVERIFY(!port_->setRtsEnable(false));
+        QVERIFY2(port_->errorString().contains(QStringLiteral("Port 7 (%1) has no RTS line").arg(pty_->slavePath())),
+                 qPrintable(port_->errorString()));
+        QVERIFY(port_->portOpen());
+
+        EventLog events(*port_);
+        QVERIFY(pty_->write(filler(26)));
+        QTRY_COMPARE(events.waiting, QList<int>{26});
+        QVERIFY(port_->outputBytes(QByteArray(1, '\x80')));
+        QTRY_COMPARE(pty_->received(), QByteArray(1, '\x80'));
+        QCOMPARE(lost.size(), 0);
+    }
+
+    void reopensAfterClose()
+    {
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        QVERIFY(pty_->write(filler(5)));
+        QTRY_COMPARE(port_->inBufferCount(), 5);
+        QVERIFY(port_->setPortOpen(false));
+        QCOMPARE(port_->inBufferCount(), 0);
+        QVERIFY2(port_->setPortOpen(true), qPrintable(port_->errorString()));
+        QCOMPARE(port_->device(), pty_->slavePath());
+        EventLog events(*port_);
+        QVERIFY(pty_->write(filler(26)));
+        QTRY_COMPARE(events.waiting, QList<int>{26});
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQtSerialPort)
+#include "tst_qtserialport.moc"
