@@ -42,11 +42,17 @@ double Battery::chargeCurrent() const
     }
 }
 
+// On the dock the charger powers the robot as well; the battery only sees the charge current.
+double Battery::batteryDraw() const
+{
+    return docked_ ? 0 : draw_;
+}
+
 void Battery::step(double seconds)
 {
-    charge_ = std::clamp(charge_ + (chargeCurrent() - draw_) * seconds / 3600.0, 0.0,
+    charge_ = std::clamp(charge_ + (chargeCurrent() - batteryDraw()) * seconds / 3600.0, 0.0,
                          static_cast<double>(kCapacityMah));
-    const double target = kAmbient + draw_ / 400 + (state_ == Charging ? 5 : 0);
+    const double target = kAmbient + batteryDraw() / 400 + (state_ == Charging ? 5 : 0);
     temperature_ += (target - temperature_) * (1 - std::exp(-seconds / kTemperatureTimeConstant));
     setLoad(draw_, docked_);
 }
@@ -60,13 +66,13 @@ void Battery::setCharge(double mah)
 int Battery::voltageMv() const
 {
     const bool charging = state_ == ChargingRecovery || state_ == Charging || state_ == TrickleCharging;
-    const double mv = 13400 + 2800 * charge_ / kCapacityMah - draw_ / 8 + (charging ? 600 : 0);
+    const double mv = 13400 + 2800 * charge_ / kCapacityMah - batteryDraw() / 8 + (charging ? 600 : 0);
     return static_cast<int>(std::lround(std::clamp(mv, 0.0, 65535.0)));
 }
 
 int Battery::currentMa() const
 {
-    return static_cast<int>(std::lround(std::clamp(chargeCurrent() - draw_, -32768.0, 32767.0)));
+    return static_cast<int>(std::lround(std::clamp(chargeCurrent() - batteryDraw(), -32768.0, 32767.0)));
 }
 
 int Battery::temperatureC() const

@@ -37,6 +37,7 @@ public:
 
 private:
     double chargeCurrent() const;
+    double batteryDraw() const;
 
     double charge_ = 2500;
     double temperature_ = 25;

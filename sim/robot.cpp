@@ -350,13 +350,13 @@ void Robot::dock()
     world_.place(world_.room().dock);
     docked_ = true;
     safetyCheck();
-    battery_.setLoad(draw(0, 0), docked_);
+    battery_.setLoad(currentDraw(), docked_);
 }
 
 void Robot::undock()
 {
     docked_ = false;
-    battery_.setLoad(draw(0, 0), docked_);
+    battery_.setLoad(currentDraw(), docked_);
 }
 
 void Robot::place(const Pose &pose)
@@ -370,6 +370,15 @@ void Robot::place(const Pose &pose)
 void Robot::handsChanged()
 {
     safetyCheck();
+}
+
+double Robot::currentDraw() const
+{
+    if (!asleep_ && (mode_ == Mode::Safe || mode_ == Mode::Full)) {
+        const auto [vl, vr] = wheelSpeeds(drive_);
+        return draw(vl, vr);
+    }
+    return draw(autoLeft_, autoRight_);
 }
 
 double Robot::draw(double vl, double vr) const
@@ -439,11 +448,11 @@ void Robot::stepOnce(double dt)
         else if (mode_ == Mode::Passive && cycle_ != Cycle::None)
             std::tie(vl, vr) = autonomySpeeds(dt);
     }
+    autoLeft_ = vl;
+    autoRight_ = vr;
     const World::Travel travel = world_.step(vl, vr, dt);
     distance_ += (travel.left + travel.right) / 2;
     angle_ += (travel.right - travel.left) / 2;
-    lastLeft_ = travel.left;
-    lastRight_ = travel.right;
     if (docked_ && world_.distanceTo(world_.room().dock) > kDockedWithin) {
         docked_ = false;
         event("left the dock");
@@ -571,6 +580,7 @@ std::array<std::uint8_t, kPacketSize> Robot::packet(bool clearOdometry)
         put16(p, 12, takeCounter(distance_));
         put16(p, 14, takeCounter(angle_));
     }
+    battery_.setLoad(currentDraw(), docked_);
     p[16] = battery_.state();
     put16(p, 17, battery_.voltageMv());
     put16(p, 19, battery_.currentMa());

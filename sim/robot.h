@@ -110,6 +110,7 @@ private:
     void endCycle(const std::string &why);
     void toPassive();
     double draw(double vl, double vr) const;
+    double currentDraw() const;
     void event(std::string text) { events_.push_back(std::move(text)); }
 
     enum class Phase : std::uint8_t { Forward, Backup, Turn, SeekTurn, SeekDrive };
@@ -137,8 +138,8 @@ private:
     double phaseLeft_ = 0;
     int turnDir_ = 1;
     unsigned turnIndex_ = 0;
-    double lastLeft_ = 0;
-    double lastRight_ = 0;
+    double autoLeft_ = 0; // wheel speeds of the last step, for what the motors draw
+    double autoRight_ = 0;
     std::vector<std::string> events_;
 };
 
