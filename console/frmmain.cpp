@@ -453,6 +453,11 @@ void FrmMain::PollSensors()
     SensorPollActive = 1;
     for (QLabel *indicator : {labelBumpLeft, labelBumpRight, labelCaster, labelWheeldropLeft, labelWheeldropRight})
         indicator->setVisible(false);
+    // Whatever waits now cannot be the answer to this request: adapter replies from before the
+    // first poll, or the tail of a dropped answer. Left in place it would offset every later
+    // answer, so none would ever again be exactly 26 bytes.
+    MSComm1->setInputLen(0);
+    MSComm1->input();
     MSComm1->setInputLen(static_cast<int>(kSensorPacketSize));
     MSComm1->setRThreshold(1);
     send(sci::sciSensors());

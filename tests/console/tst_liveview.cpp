@@ -246,6 +246,27 @@ private slots:
         QCOMPARE(c.window->sensorPollActive(), 1); // still waiting for a whole answer
     }
 
+    void staleInputIsDiscardedBeforeEachRequest()
+    {
+        Console c;
+        c.connectPort("mnuFileWexbin");
+        c.click("btnOn");
+        c.port->injectReceived(QByteArray("OK\r\n").repeated(5)); // no receive event before the first poll
+        c.click("btnSafe");
+        c.click("GetSensorData");
+        c.tick();
+        c.port->injectReceived(packet({{0, 1}}));
+        QVERIFY(c.report().startsWith("Bump Right\n"));
+
+        // The byte left over from 27 does not offset the next answer.
+        c.tick();
+        c.port->injectReceived(packet({{0, 2}}) + QByteArray(1, '\x55'));
+        QCOMPARE(c.port->inBufferCount(), 1);
+        c.tick();
+        c.port->injectReceived(packet({{0, 1}, {9, 3}}));
+        QVERIFY(c.report().contains("Right Dirt Sensor = 3\n"));
+    }
+
     void disconnectAndReconnectWithTheViewOn()
     {
         Console c;
