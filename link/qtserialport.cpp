@@ -203,7 +203,8 @@ void QtSerialPort::loseDevice()
         port_.clearError();
         port_.close();
     }
-    reportDeviceLost(tr("The connection to %1 was lost: the device went away or stopped working.")
+    reportDeviceLost(tr("%1 is gone: the device was unplugged, switched off or stopped working. Connect again "
+                        "once it is back.")
                          .arg(portText()));
 }
 
