@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
 #include <QtTest>
@@ -27,11 +28,11 @@ inline QByteArray bytes(std::initializer_list<int> values)
     return b;
 }
 
-class Console
+// The main window over whatever port it is given; controls found by their object names.
+class ConsoleWindow
 {
 public:
-    Console()
-        : port(new link::FakeSerialPort), window(std::make_unique<console::FrmMain>(port))
+    explicit ConsoleWindow(link::SerialPort *port) : window(std::make_unique<console::FrmMain>(port))
     {
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
@@ -49,14 +50,6 @@ public:
     QAction *action(const char *name) const { return get<QAction>(name); }
     QAbstractButton *button(const char *name) const { return get<QAbstractButton>(name); }
     QTimer *timer() const { return get<QTimer>("timerGetSensor"); }
-    // Each write to the port as its decimal bytes, "137 0 0 0 0".
-    QStringList writes() const
-    {
-        QStringList out;
-        for (const QByteArray &w : port->writes())
-            out << byteText(w);
-        return out;
-    }
     QString report() const { return get<QTextEdit>("rtbWexbin")->toPlainText(); }
 
     void click(const char *name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
@@ -83,6 +76,22 @@ public:
     // One timer tick, without waiting for it.
     void tick() const { QMetaObject::invokeMethod(timer(), "timeout", Qt::DirectConnection); }
 
+    // Window coordinates of a control's centre, so mouse events take the platform's route
+    // (and its implicit grab).
+    QPoint centreOf(const char *name) const
+    {
+        QWidget *w = get(name);
+        return w->mapTo(window.get(), w->rect().center());
+    }
+    void mousePress(const char *on, Qt::MouseButton b = Qt::LeftButton) const
+    {
+        QTest::mousePress(window->windowHandle(), b, {}, centreOf(on));
+    }
+    void mouseRelease(const char *over, Qt::MouseButton b = Qt::LeftButton) const
+    {
+        QTest::mouseRelease(window->windowHandle(), b, {}, centreOf(over));
+    }
+
     // Texts of the message boxes now open over any of the console's windows.
     QStringList messages() const
     {
@@ -102,8 +111,28 @@ public:
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 
-    link::FakeSerialPort *port; // owned by the window
     std::unique_ptr<console::FrmMain> window;
+};
+
+// The main window over a scripted port.
+class Console : public ConsoleWindow
+{
+public:
+    Console() : Console(new link::FakeSerialPort) {}
+
+    // Each write to the port as its decimal bytes, "137 0 0 0 0".
+    QStringList writes() const
+    {
+        QStringList out;
+        for (const QByteArray &w : port->writes())
+            out << byteText(w);
+        return out;
+    }
+
+    link::FakeSerialPort *port; // owned by the window
+
+private:
+    explicit Console(link::FakeSerialPort *fake) : ConsoleWindow(fake), port(fake) {}
 };
 
 // A sensor packet: 26 bytes, zero except those given as {index, value}.

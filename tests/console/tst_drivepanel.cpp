@@ -13,26 +13,6 @@ namespace {
 
 const QString kStop = "137 0 0 0 0";
 
-// Window coordinates of a control's centre, so events take the platform's route (and its grab).
-QPoint centreOf(const Console &c, const char *name)
-{
-    QWidget *w = c.get(name);
-    return w->mapTo(c.window.get(), w->rect().center());
-}
-
-struct Mouse {
-    const Console &c;
-    QWindow *window() const { return c.window->windowHandle(); }
-    void press(const char *on, Qt::MouseButton b = Qt::LeftButton) const
-    {
-        QTest::mousePress(window(), b, {}, centreOf(c, on));
-    }
-    void release(const char *over, Qt::MouseButton b = Qt::LeftButton) const
-    {
-        QTest::mouseRelease(window(), b, {}, centreOf(c, over));
-    }
-};
-
 } // namespace
 
 class TestDrivePanel : public QObject
@@ -59,12 +39,11 @@ private slots:
         Console c;
         c.initialise();
         c.port->clearRecord();
-        const Mouse m{c};
-        const QByteArray name = button.toLatin1();
+                const QByteArray name = button.toLatin1();
         const auto mb = static_cast<Qt::MouseButton>(mouseButton);
-        m.press(name, mb);
+        c.mousePress(name, mb);
         QCOMPARE(c.writes(), QStringList{drive});
-        m.release(name, mb);
+        c.mouseRelease(name, mb);
         QCOMPARE(c.writes(), (QStringList{drive, kStop}));
     }
 
@@ -73,12 +52,11 @@ private slots:
         Console c;
         c.initialise();
         c.port->clearRecord();
-        const Mouse m{c};
-        m.press("btnFwd");
-        m.release("btnBack"); // over another drive button: the release belongs to FWD
+                c.mousePress("btnFwd");
+        c.mouseRelease("btnBack"); // over another drive button: the release belongs to FWD
         QCOMPARE(c.writes(), (QStringList{"137 0 255 128 0", kStop}));
-        m.press("btnLeft");
-        m.release("rtbWexbin");
+        c.mousePress("btnLeft");
+        c.mouseRelease("rtbWexbin");
         QCOMPARE(c.writes().mid(2), (QStringList{"137 0 255 0 0", kStop}));
     }
 
@@ -87,7 +65,7 @@ private slots:
         Console c;
         c.initialise();
         c.port->clearRecord();
-        QTest::mouseDClick(c.window->windowHandle(), Qt::LeftButton, {}, centreOf(c, "btnBack"));
+        QTest::mouseDClick(c.window->windowHandle(), Qt::LeftButton, {}, c.centreOf("btnBack"));
         const QString back = "137 255 64 128 0";
         QCOMPARE(c.writes(), (QStringList{back, kStop, back, kStop}));
     }
@@ -97,14 +75,13 @@ private slots:
         Console c;
         c.initialise();
         c.port->clearRecord();
-        const Mouse m{c};
-        const QString fwd = "137 0 255 128 0";
-        m.press("btnFwd", Qt::LeftButton);
-        m.press("btnFwd", Qt::RightButton);
+                const QString fwd = "137 0 255 128 0";
+        c.mousePress("btnFwd", Qt::LeftButton);
+        c.mousePress("btnFwd", Qt::RightButton);
         QCOMPARE(c.writes(), (QStringList{fwd, fwd}));
-        m.release("btnFwd", Qt::RightButton); // stops while the left one is still held
+        c.mouseRelease("btnFwd", Qt::RightButton); // stops while the left one is still held
         QCOMPARE(c.writes(), (QStringList{fwd, fwd, kStop}));
-        m.release("btnFwd", Qt::LeftButton);
+        c.mouseRelease("btnFwd", Qt::LeftButton);
         QCOMPARE(c.writes(), (QStringList{fwd, fwd, kStop, kStop}));
     }
 
@@ -125,12 +102,11 @@ private slots:
     {
         Console c;
         c.startLive();
-        const Mouse m{c};
-        m.press("btnFwd");
+                c.mousePress("btnFwd");
         c.tick();
         c.port->clearRecord();
         c.port->injectReceived(velmora::test::packet({{0, 2}})); // bump left
-        m.release("btnFwd");
+        c.mouseRelease("btnFwd");
         QCOMPARE(c.writes(), (QStringList{kStop, kStop}));
     }
 
@@ -148,9 +124,8 @@ private slots:
         QFETCH(QString, how);
         Console c;
         c.initialise();
-        const Mouse m{c};
-        m.press("btnFwd", Qt::LeftButton);
-        m.press("btnFwd", Qt::RightButton);
+                c.mousePress("btnFwd", Qt::LeftButton);
+        c.mousePress("btnFwd", Qt::RightButton);
         c.port->clearRecord();
 
         if (how == "deactivate") {
@@ -172,15 +147,15 @@ private slots:
         c.get("frameDrive")->setEnabled(false);
         QCOMPARE(c.writes(), QStringList{kStop});
         // Leave no button down for the next test.
-        QTest::mouseRelease(m.window(), Qt::LeftButton, {}, QPoint(1, 1));
-        QTest::mouseRelease(m.window(), Qt::RightButton, {}, QPoint(1, 1));
+        QTest::mouseRelease(c.window->windowHandle(), Qt::LeftButton, {}, QPoint(1, 1));
+        QTest::mouseRelease(c.window->windowHandle(), Qt::RightButton, {}, QPoint(1, 1));
     }
 
     void windowDestroyedWithAButtonHeld()
     {
         Console c;
         c.initialise();
-        Mouse{c}.press("btnRight");
+        c.mousePress("btnRight");
         c.window.reset(); // the port goes with it; no handler may run on the half-destroyed window
     }
 
@@ -188,8 +163,7 @@ private slots:
     {
         Console c;
         c.initialise();
-        const Mouse m{c};
-        m.press("btnLeft");
+                c.mousePress("btnLeft");
         c.port->clearRecord();
         c.click("btnPort"); // Disconnect closes the port, then disables the panel
         QVERIFY(c.port->writes().isEmpty());
