@@ -90,6 +90,7 @@ void PtyLine::close()
 PtyLine::Change PtyLine::readWatch()
 {
     Change change = Change::None;
+    bool allClosed = false;
     if (watch_ < 0)
         return change;
     alignas(inotify_event) char buf[4096];
@@ -105,14 +106,16 @@ PtyLine::Change PtyLine::readWatch()
                 if (others_++ == 0)
                     change = Change::Opened;
             } else if ((ev.mask & IN_CLOSE) && others_ > 0) {
-                if (--others_ == 0)
+                if (--others_ == 0) {
                     change = Change::Closed;
+                    allClosed = true;
+                }
             }
         }
     }
     // What the last reader left unread is lost, as on a closed port; a later open must not
-    // find old answers waiting.
-    if (change == Change::Closed && slave_ >= 0)
+    // find old answers waiting, even when it came in the same batch as the close.
+    if (allClosed && slave_ >= 0)
         ::tcflush(slave_, TCIFLUSH);
     return change;
 }

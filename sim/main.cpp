@@ -30,7 +30,7 @@ public:
     int run(int signalFd);
 
 private:
-    bool plugIn(std::string &error);
+    bool plugIn(std::string &error, std::string &replaced);
     void unplug(const std::string &why);
     void flushWrites();
     void readLine();
@@ -50,17 +50,14 @@ private:
     std::string stdinBuffer_;
 };
 
-bool App::plugIn(std::string &error)
+bool App::plugIn(std::string &error, std::string &replaced)
 {
     if (!line_.open(error))
         return false;
-    std::string replaced;
     if (!placeLink(linkPath_, line_.device(), replaced, error)) {
         line_.close();
         return false;
     }
-    if (!replaced.empty() && replaced != line_.device())
-        trace_.info(clock_.now(), "replaced the old link " + linkPath_ + " -> " + replaced);
     writtenOfFront_ = 0;
     waitWritable_ = false;
     return true;
@@ -141,8 +138,8 @@ void App::handle(const std::string &text)
         unplug("unplug command");
         break;
     case Simulator::Action::Replug: {
-        std::string error;
-        if (plugIn(error)) {
+        std::string error, replaced;
+        if (plugIn(error, replaced)) {
             sim_.lineUp(line_.device());
             std::printf("Line plugged in again on port %d (%s)\n", options_.port, line_.device().c_str());
         } else {
@@ -190,13 +187,16 @@ int App::run(int signalFd)
         return 1;
     }
     linkPath_ = folder + "/com" + std::to_string(options_.port);
-    if (!plugIn(error)) {
+    std::string replaced;
+    if (!plugIn(error, replaced)) {
         std::fprintf(stderr, "velmora-sim: %s\n", error.c_str());
         return 1;
     }
     sim_.lineUp(line_.device());
     std::printf("Simulated robot ready on port %d (%s)\n", options_.port, line_.device().c_str());
     std::fflush(stdout);
+    if (!replaced.empty() && replaced != line_.device())
+        trace_.info(clock_.now(), "replaced the old link " + linkPath_ + " -> " + replaced);
 
     while (running_) {
         sim_.advance();
