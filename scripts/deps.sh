@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034
 # Sourced by the scripts: installs the Debian packages they need, only those missing.
 # usage: velmora_install_deps [extra packages...]
 

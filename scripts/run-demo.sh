@@ -12,10 +12,12 @@ fi
 
 port=99
 . scripts/deps.sh
+# shellcheck disable=SC2119
 velmora_install_deps
 
 cmake --preset release -G Ninja >/dev/null
 cmake --build --preset release --target velmora velmora-sim -j "$(nproc)"
+velmora_bin="" velmora_sim_bin=""
 # shellcheck source=/dev/null
 . build/release/velmora-programs.sh
 
@@ -32,8 +34,7 @@ stop_sim() {
     [ -n "$forward_pid" ] && kill "$forward_pid" 2>/dev/null
     if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
         echo quit >&3
-        local i
-        for i in $(seq 50); do
+        for _ in $(seq 50); do
             kill -0 "$sim_pid" 2>/dev/null || break
             sleep 0.1
         done

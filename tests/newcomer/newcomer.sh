@@ -50,7 +50,7 @@ watch_demo() {
     done
     wait "$demo" || fail "the demo exited with status $?"
     ! kill -0 "$sim" 2>/dev/null || fail "the simulator $sim still runs after the console closed"
-    [ ! -e "$link" ] && [ ! -L "$link" ] || fail "the port link $link is left behind"
+    if [ -e "$link" ] || [ -L "$link" ]; then fail "the port link $link is left behind"; fi
     echo "newcomer: console closed, simulator stopped, port link removed"
 }
 

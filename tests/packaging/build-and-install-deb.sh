@@ -70,6 +70,7 @@ echo "deb: velmora-sim said: $out"
 # The console as the menu starts it: the desktop entry's Exec line, on a
 # virtual display, until its window shows; then closed as by its close button.
 exec_cmd=$(sed -n 's/^Exec=//p' "$desktop")
+# shellcheck disable=SC2016 # expanded by the inner shell
 VELMORA_EXEC=$exec_cmd timeout 120 xvfb-run -a bash -c '
     $VELMORA_EXEC & app=$!
     wid=$(timeout 30 xdotool search --sync --onlyvisible --name "^Velmora$" | head -1)
