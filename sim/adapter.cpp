@@ -51,7 +51,7 @@ BluetoothAdapter::Result BluetoothAdapter::push(std::uint8_t byte)
         if (recent_ == std::array<std::uint8_t, 4>{'+', '+', '+', '\r'}) {
             recent_ = {};
             commandMode_ = true;
-            line_ = {{'+', '+', '+', '\r'}, "AT +++ (command mode)", kOk, false};
+            line_ = {{'+', '+', '+', '\r'}, "AT +++ (command mode)", kOk, false, true};
             return Result::LineDone;
         }
         return Result::ToRobot;

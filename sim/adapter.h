@@ -24,6 +24,7 @@ public:
         std::string meaning;
         std::string reply;               // what the adapter answers when it answers
         bool wakePulse = false;          // Device Detect went low and back high
+        bool escape = false;             // "+++" seen in data mode: its '+' went on to the robot too
     };
 
     enum class Result {

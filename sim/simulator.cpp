@@ -121,8 +121,13 @@ void Simulator::receive(const std::uint8_t *data, std::size_t size)
             break;
         }
         case BluetoothAdapter::Result::LineDone: {
-            flushIgnored(now);
             const BluetoothAdapter::Line &line = adapter_.line();
+            // The escape's '+' reached the robot, which ignored them; the escape's own line
+            // shows them, so they are not listed twice.
+            if (line.escape && ignored_.size() >= 3 && ignored_.back() == '+' && ignored_.end()[-2] == '+' &&
+                ignored_.end()[-3] == '+')
+                ignored_.resize(ignored_.size() - 3);
+            flushIgnored(now);
             trace_.rx(now, line.bytes, line.meaning);
             if (line.wakePulse)
                 robot_.wake();

@@ -540,6 +540,7 @@ void TestSimCore::atCommandModeKeepsBytesFromRobot()
     Rig rig;
     rig.send(text("+++\r"));
     QVERIFY(rig.sim->adapter().commandMode());
+    QCOMPARE(rig.rx(), QStringList{"AT +++ (command mode)"});
     // In command mode SCI bytes are the adapter's: no answer, and the line they end up in is not a command.
     QCOMPARE(rig.send(kStart + kSensors0).size(), 0);
     rig.send(text("ATMD\r"));
