@@ -18,13 +18,11 @@ FrmAbout::FrmAbout(QWidget *parent) : QWidget(parent, Qt::Window)
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(tr("About Velmora"));
     setFixedSize(twipsSize(4680, 2340));
+    setFont(designFont());
 
     Label1 = new QLabel(tr("Velmora"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    QFont title(QStringLiteral("MS Sans Serif"));
-    title.setPointSizeF(13.5);
-    title.setWeight(QFont::Normal);
-    Label1->setFont(title);
+    Label1->setFont(designFont(13.5));
     Label1->setGeometry(twips(120, 240, 3615, 375));
 
     Label2 = new QLabel(QString::fromLatin1(kDisclaimer), this);

@@ -18,6 +18,7 @@ FrmBTName::FrmBTName(QAction *wexbinItem, link::SerialPort *port, QWidget *paren
     setObjectName(QStringLiteral("frmBTName"));
     setWindowTitle(tr("Change BlueTooth Name"));
     setFixedSize(twipsSize(4200, 1050));
+    setFont(designFont());
 
     txtBTName = new QLineEdit(this);
     txtBTName->setObjectName(QStringLiteral("txtBTName"));

@@ -62,6 +62,7 @@ FrmMain::FrmMain(link::SerialPort *port, QWidget *parent) : QMainWindow(parent),
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromLatin1(kAppTitle));
+    setFont(designFont());
     // One icon for all three windows: the other two are children and inherit it.
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128, 256})

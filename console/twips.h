@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QFont>
 #include <QRect>
+#include <QStringList>
 #include <QSize>
 
 namespace velmora::console {
@@ -16,5 +18,17 @@ constexpr QRect twips(int left, int top, int width, int height)
 }
 
 constexpr QSize twipsSize(int width, int height) { return QSize(px(width), px(height)); }
+
+// The font the layout was drawn for, with look-alikes where it is missing: the captions
+// fit their controls only in a font about this narrow.
+inline QFont designFont(qreal pointSize = 8)
+{
+    QFont font(QStringLiteral("MS Sans Serif"));
+    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"), QStringLiteral("Arial"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
+    font.setPointSizeF(pointSize);
+    font.setWeight(QFont::Normal);
+    return font;
+}
 
 } // namespace velmora::console
