@@ -114,8 +114,10 @@ void App::readLine()
     std::uint8_t buf[4096];
     const ssize_t n = ::read(line_.master(), buf, sizeof buf);
     if (n > 0) {
+        trace_.hold();
         sim_.receive(buf, static_cast<std::size_t>(n));
         flushWrites();
+        trace_.release();
     }
 }
 

@@ -188,9 +188,9 @@ std::string parseOptions(const std::vector<std::string> &args, Options &options)
             o.help = true;
         } else if (opt == "--port") {
             const auto v = r.value();
-            const auto n = v ? parseNumber(*v, 1, 9999) : std::nullopt;
+            const auto n = v ? parseNumber(*v, 1, 32767) : std::nullopt;
             if (!n)
-                return "--port needs a number from 1 to 9999";
+                return "--port needs a number from 1 to 32767";
             o.port = static_cast<int>(*n);
         } else if (opt == "--asleep") {
             o.asleep = true;

@@ -58,8 +58,7 @@ void Trace::add(double now, Dir dir, const std::vector<std::uint8_t> &bytes, con
                 line += (i ? " " : "") + std::to_string(bytes[i]);
             line += "]";
         }
-        std::fprintf(text_, "%s\n", line.c_str());
-        std::fflush(text_);
+        emit(text_, line + "\n");
     }
     if (json_) {
         std::string line;
@@ -73,9 +72,26 @@ void Trace::add(double now, Dir dir, const std::vector<std::uint8_t> &bytes, con
             line += "]";
         }
         line += ",\"meaning\":" + jsonString(meaning) + "}\n";
-        std::fwrite(line.data(), 1, line.size(), json_);
-        std::fflush(json_);
+        emit(json_, line);
     }
+}
+
+void Trace::emit(std::FILE *out, const std::string &line)
+{
+    if (held_) {
+        pending_.emplace_back(out, line);
+        return;
+    }
+    std::fwrite(line.data(), 1, line.size(), out);
+    std::fflush(out);
+}
+
+void Trace::release()
+{
+    held_ = false;
+    for (const auto &[out, line] : pending_)
+        emit(out, line);
+    pending_.clear();
 }
 
 } // namespace velmora::sim

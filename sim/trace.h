@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmora::sim {
@@ -44,13 +45,22 @@ public:
 
     double t0() const { return t0_; }
 
+    // While held, lines are kept back (times as when they happened) and written on release:
+    // the owner of the line answers first and writes about it afterwards.
+    void hold() { held_ = true; }
+    void release();
+
 private:
+    void emit(std::FILE *out, const std::string &line);
+
     void add(double now, Dir dir, const std::vector<std::uint8_t> &bytes, const std::string &meaning);
 
     double t0_;
     std::FILE *text_ = nullptr;
     std::FILE *json_ = nullptr;
     bool recording_ = false;
+    bool held_ = false;
+    std::vector<std::pair<std::FILE *, std::string>> pending_;
     std::vector<Entry> entries_;
 };
 

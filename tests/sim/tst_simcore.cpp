@@ -128,6 +128,7 @@ private slots:
     void batteryDrainsAndCharges();
     void optionParsing_data();
     void optionParsing();
+    void traceJsonLines();
 };
 
 // Each row: bytes sent in one go, then the bytes that must come back, the mode after,
@@ -769,9 +770,9 @@ void TestSimCore::optionParsing_data()
                                         "--delay", "4", "--extra-byte", "--unplug-after", "5000", "--pose", "100,200,90"}
                          << "";
     QTest::newRow("equals form") << QStringList{"--port=12", "--split=1,2"} << "";
-    QTest::newRow("port zero") << QStringList{"--port", "0"} << "--port needs a number from 1 to 9999";
-    QTest::newRow("port text") << QStringList{"--port", "com3"} << "--port needs a number from 1 to 9999";
-    QTest::newRow("port missing") << QStringList{"--port"} << "--port needs a number from 1 to 9999";
+    QTest::newRow("port zero") << QStringList{"--port", "0"} << "--port needs a number from 1 to 32767";
+    QTest::newRow("port text") << QStringList{"--port", "com3"} << "--port needs a number from 1 to 32767";
+    QTest::newRow("port missing") << QStringList{"--port"} << "--port needs a number from 1 to 32767";
     QTest::newRow("split one number") << QStringList{"--split", "10"}
                                       << "--split needs A,B: two piece sizes from 1 to 4096 bytes (or off), not \"10\"";
     QTest::newRow("negative gap") << QStringList{"--gap", "-1"} << "--gap needs milliseconds, not \"-1\"";
@@ -795,6 +796,36 @@ void TestSimCore::optionParsing()
         QCOMPARE(o.faults.unplugAfterMs, 5000);
         QCOMPARE(o.pose->y, 200.0);
     }
+}
+
+void TestSimCore::traceJsonLines()
+{
+    std::FILE *f = std::tmpfile();
+    QVERIFY(f);
+    auto contents = [f] {
+        std::fflush(f);
+        std::rewind(f);
+        QByteArray all;
+        char buf[512];
+        while (std::size_t n = std::fread(buf, 1, sizeof buf, f))
+            all.append(buf, qsizetype(n));
+        return all;
+    };
+    Trace trace(10.0);
+    trace.setJson(f);
+    const QByteArray head = "{\"t\":0,\"dir\":\"info\",\"clock\":\"monotonic\",\"t0\":10.000000}\n";
+    QCOMPARE(contents(), head);
+    // Held lines wait for the release and keep the times they were made with.
+    trace.hold();
+    trace.rx(10.5, {128}, "Start");
+    trace.tx(10.625, {79, 75, 13, 10}, "AT reply OK");
+    QCOMPARE(contents(), head);
+    trace.release();
+    trace.info(11.0, "renamed to \"a\\b\"\x01\xe9");
+    QCOMPARE(contents(), head + "{\"t\":0.500000,\"dir\":\"rx\",\"bytes\":[128],\"meaning\":\"Start\"}\n"
+                               "{\"t\":0.625000,\"dir\":\"tx\",\"bytes\":[79,75,13,10],\"meaning\":\"AT reply OK\"}\n"
+                               "{\"t\":1.000000,\"dir\":\"info\",\"meaning\":\"renamed to \\\"a\\\\b\\\"\\u0001\\u00e9\"}\n");
+    std::fclose(f);
 }
 
 QTEST_APPLESS_MAIN(TestSimCore)
