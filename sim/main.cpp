@@ -145,6 +145,7 @@ void App::handle(const std::string &text)
             sim_.lineUp(line_.device());
             std::printf("Line plugged in again on port %d (%s)\n", options_.port, line_.device().c_str());
         } else {
+            sim_.replugFailed();
             std::printf("Cannot plug the line in: %s\n", error.c_str());
         }
         std::fflush(stdout);

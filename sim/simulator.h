@@ -61,6 +61,8 @@ public:
     bool isLineUp() const { return lineUp_; }
     bool unplugDue() const { return lineUp_ && clock_.now() >= unplugAt_; }
     bool replugDue() const { return !lineUp_ && clock_.now() >= replugAt_; }
+    // Plugging in failed: a timed replug tries again a little later.
+    void replugFailed() { replugAt_ = replugAt_ == kNever ? kNever : clock_.now() + 1.0; }
     const std::string &device() const { return device_; }
 
     Robot &robot() { return robot_; }
