@@ -12,6 +12,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QPushButton>
@@ -82,6 +83,8 @@ FrmMain::FrmMain(link::SerialPort *port, QWidget *parent) : QMainWindow(parent),
 
     buildControls();
     buildMenus();
+    // The panels are placed by absolute geometry; the window keeps the size they were drawn for.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
     Form_Load();
 }
 

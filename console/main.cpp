@@ -8,6 +8,8 @@ int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
+    // Lets the desktop match the window to the installed entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
 
     velmora::console::FrmMain window(new velmora::link::QtSerialPort);
     const QString folder = velmora::link::portLinkFolder();
