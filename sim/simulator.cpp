@@ -40,8 +40,11 @@ std::string names(std::initializer_list<Named> table, std::uint8_t bits)
 {
     std::string s;
     for (const Named &n : table) {
-        if (bits & n.bit)
-            s += (s.empty() ? "" : "+") + std::string(n.name);
+        if (bits & n.bit) {
+            if (!s.empty())
+                s += '+';
+            s += n.name;
+        }
     }
     return s.empty() ? "off" : s;
 }

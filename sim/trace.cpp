@@ -54,8 +54,11 @@ void Trace::add(double now, Dir dir, const std::vector<std::uint8_t> &bytes, con
         }
         if (!bytes.empty()) {
             line += "  [";
-            for (std::size_t i = 0; i < bytes.size(); ++i)
-                line += (i ? " " : "") + std::to_string(bytes[i]);
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                if (i)
+                    line += ' ';
+                line += std::to_string(bytes[i]);
+            }
             line += "]";
         }
         emit(text_, line + "\n");
@@ -67,8 +70,11 @@ void Trace::add(double now, Dir dir, const std::vector<std::uint8_t> &bytes, con
         line = head;
         if (dir != Dir::Info) {
             line += ",\"bytes\":[";
-            for (std::size_t i = 0; i < bytes.size(); ++i)
-                line += (i ? "," : "") + std::to_string(bytes[i]);
+            for (std::size_t i = 0; i < bytes.size(); ++i) {
+                if (i)
+                    line += ',';
+                line += std::to_string(bytes[i]);
+            }
             line += "]";
         }
         line += ",\"meaning\":" + jsonString(meaning) + "}\n";
