@@ -1,30 +1,98 @@
 // velmora-sim as a program: its port link, its pseudo-terminal, its standard input, its
 // faults and its trace, seen from a small client on the other end of the line.
 
-#include "simharness.h"
+#include "simrobot.h"
 
 #include <QtTest>
 
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QJsonArray>
-
+#include <cerrno>
 #include <csignal>
+#include <ctime>
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
-using simtest::bytes;
-using simtest::LineClient;
-using simtest::SimProcess;
+using velmora::test::SimRobot;
+using velmora::test::TraceEntry;
 
 namespace {
 
-const QByteArray kStart = bytes({128});
-const QByteArray kSensors0 = bytes({142, 0});
+qint64 monotonicNs()
+{
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return qint64(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
+
+// The other end of the line, opened by path with plain POSIX calls.
+class LineClient
+{
+public:
+    ~LineClient() { close(); }
+    bool open(const QString &path)
+    {
+        fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        return fd_ >= 0;
+    }
+    void close()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    // The bytes are few; a pseudo-terminal takes them in one write.
+    bool send(const QByteArray &b) { return ::write(fd_, b.constData(), size_t(b.size())) == b.size(); }
+    short waitEvents(int timeoutMs)
+    {
+        pollfd p{fd_, POLLIN, 0};
+        return ::poll(&p, 1, timeoutMs) > 0 ? p.revents : 0;
+    }
+    // The other end went away: poll reports a hang-up and a read fails.
+    bool hungUp()
+    {
+        char b;
+        const ssize_t r = (waitEvents(5000) & (POLLHUP | POLLERR)) ? ::read(fd_, &b, 1) : 1;
+        return r == 0 || (r < 0 && errno == EIO);
+    }
+    struct Piece {
+        qint64 atNs; // monotonic time of the read that returned it
+        QByteArray bytes;
+    };
+    // Reads until n bytes have come or the time is up, keeping the pieces as they came.
+    QList<Piece> readPieces(int n, int timeoutMs = 3000)
+    {
+        QList<Piece> pieces;
+        const qint64 end = monotonicNs() + qint64(timeoutMs) * 1'000'000;
+        for (int got = 0; got < n;) {
+            const qint64 left = (end - monotonicNs()) / 1'000'000;
+            char buf[512];
+            if (left <= 0 || !(waitEvents(int(left)) & POLLIN))
+                break;
+            const ssize_t r = ::read(fd_, buf, std::min(sizeof buf, size_t(n - got)));
+            if (r <= 0)
+                break;
+            pieces.append({monotonicNs(), QByteArray(buf, r)});
+            got += int(r);
+        }
+        return pieces;
+    }
+    QByteArray read(int n)
+    {
+        QByteArray out;
+        for (const Piece &p : readPieces(n))
+            out += p.bytes;
+        return out;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+const QByteArray kStart("\x80", 1);
+const QByteArray kSensors0("\x8e\0", 2);
 // Packet 3 ends with the capacity, 2700 mAh: 10 140. A probe whose answer is known.
-const QByteArray kProbe = bytes({142, 3});
+const QByteArray kProbe("\x8e\x03", 2);
+const QByteArray kStray(1, char(0xaa));
 
 bool isProbeAnswer(const QByteArray &b)
 {
@@ -37,15 +105,10 @@ bool looksLikePacket0(const QByteArray &b)
     return b.size() == 26 && b[0] == 0 && quint8(b[10]) == 255 && quint8(b[24]) == 10 && quint8(b[25]) == 140;
 }
 
-QString target(const QString &link) { return QFileInfo(link).symLinkTarget(); }
-
-bool startWithClient(SimProcess &sim, LineClient &client, const QStringList &args)
-{
-    return sim.start(args) && client.open(sim.linkPath());
-}
+bool isLink(const QString &path) { return QFileInfo(path).isSymLink(); }
 
 // A fresh open of the port reaches a robot that is past Start.
-bool freshOpenAnswers(const SimProcess &sim)
+bool freshOpenAnswers(const SimRobot &sim)
 {
     LineClient c;
     return c.open(sim.linkPath()) && c.send(kProbe) && isProbeAnswer(c.read(10));
@@ -58,436 +121,273 @@ class TestSimLine : public QObject
     Q_OBJECT
 
 private slots:
-    void readyLineAndLink();
-    void staleLinkReplaced();
-    void refusesToReplaceAFile();
-    void defaultFolderUnderHome();
-    void exits_data();
-    void exits();
-    void keepsRunningWhenStdinEnds();
-    void servesAcrossReopen();
-    void ignoredDataDoesNotDesync();
-    void atWake_data();
-    void atWake();
-    void renameShowsInStatus();
-    void faultPieces_data();
-    void faultPieces();
-    void faultSplitGap();
-    void faultDelay();
-    void faultDropEvery();
-    void faultAtRunTime();
-    void unplugAfterAndReplug();
-    void unplugCommand();
-    void traceFile();
-    void badOptions();
-};
+    // Where the link goes, that it points at the line while the program runs, and that every
+    // way of ending removes it.
+    void linkLivesWithTheProgram_data()
+    {
+        QTest::addColumn<QString>("folder"); // "stale": a dead link is there; "home": no XDG_CONFIG_HOME
+        QTest::addColumn<int>("signal");     // 0: the quit command
+        QTest::addColumn<bool>("stdinClosed");
+        QTest::newRow("quit") << "" << 0 << false;
+        QTest::newRow("stale link replaced") << "stale" << 0 << false;
+        QTest::newRow("default folder, SIGTERM") << "home" << int(SIGTERM) << false;
+        QTest::newRow("SIGINT") << "" << int(SIGINT) << false;
+        QTest::newRow("stdin closed, SIGHUP") << "" << int(SIGHUP) << true;
+    }
+    void linkLivesWithTheProgram()
+    {
+        QFETCH(QString, folder);
+        QFETCH(int, signal);
+        QFETCH(bool, stdinClosed);
+        QTemporaryDir home;
+        SimRobot sim(home.path());
+        QString link = home.path() + "/velmora/ports/com41";
+        if (folder == "stale") {
+            QVERIFY(QDir().mkpath(home.path() + "/velmora/ports"));
+            QVERIFY(QFile::link("/dev/pts/velmora-gone", link));
+        } else if (folder == "home") {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.remove("XDG_CONFIG_HOME");
+            env.insert("HOME", home.path());
+            sim.process().setProcessEnvironment(env);
+            link = home.path() + "/.config/velmora/ports/com41";
+        }
+        QVERIFY2(sim.start({"--port", "41"}), qPrintable(sim.output()));
+        QCOMPARE(sim.readyLine(), QStringLiteral("Simulated robot ready on port 41 (%1)").arg(sim.device()));
+        QCOMPARE(QFileInfo(link).symLinkTarget(), sim.device());
+        if (stdinClosed)
+            sim.process().closeWriteChannel();
+        LineClient c;
+        QVERIFY(c.open(link));
+        c.send(kStart + kProbe);
+        QVERIFY(isProbeAnswer(c.read(10)));
 
-void TestSimLine::readyLineAndLink()
-{
-    SimProcess sim;
-    QVERIFY2(sim.start({"--port", "41"}), qPrintable(sim.output()));
-    QCOMPARE(sim.port(), 41);
-    QVERIFY(sim.output().startsWith(QStringLiteral("Simulated robot ready on port 41 (%1)\n").arg(sim.device())));
-    QCOMPARE(target(sim.linkPath()), sim.device());
-    QCOMPARE(sim.quit(), 0);
-    QVERIFY(!QFileInfo(sim.linkPath()).isSymLink());
-}
+        if (signal == 0)
+            sim.command("quit");
+        else
+            ::kill(static_cast<pid_t>(sim.process().processId()), signal);
+        QVERIFY(sim.waitForExit());
+        QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(sim.process().exitCode(), 0);
+        QVERIFY(!isLink(link));
+    }
 
-void TestSimLine::staleLinkReplaced()
-{
-    QTemporaryDir home;
-    QVERIFY(QDir().mkpath(home.path() + "/velmora/ports"));
-    const QString link = home.path() + "/velmora/ports/com42";
-    QVERIFY(QFile::link(QStringLiteral("/dev/pts/velmora-gone"), link));
-    SimProcess sim(home.path());
-    QVERIFY2(sim.start({"--port", "42"}), qPrintable(sim.output()));
-    QCOMPARE(target(link), sim.device());
-    LineClient c;
-    QVERIFY(c.open(link));
-    c.send(kStart + kProbe);
-    QVERIFY(isProbeAnswer(c.read(10)));
-    QCOMPARE(sim.quit(), 0);
-    QVERIFY(!QFileInfo(link).isSymLink());
-}
+    void refusesToStart_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("a file where the link goes") << QStringList{"--port", "43"} << 1 << "is not a link";
+        QTest::newRow("bad option") << QStringList{"--split", "10"} << 2 << "usage: velmora-sim";
+    }
+    void refusesToStart()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, exitCode);
+        QFETCH(QString, error);
+        SimRobot sim;
+        QVERIFY(QDir().mkpath(sim.configHome() + "/velmora/ports"));
+        QFile file(sim.configHome() + "/velmora/ports/com43");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep me") == 7);
+        file.close();
+        QVERIFY(!sim.start(args));
+        QVERIFY(sim.waitForExit());
+        QCOMPARE(sim.process().exitCode(), exitCode);
+        QVERIFY2(sim.output().contains(error), qPrintable(sim.output()));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("keep me"));
+    }
 
-void TestSimLine::refusesToReplaceAFile()
-{
-    QTemporaryDir home;
-    QVERIFY(QDir().mkpath(home.path() + "/velmora/ports"));
-    QFile file(home.path() + "/velmora/ports/com43");
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("keep me");
-    file.close();
-    SimProcess sim(home.path());
-    QVERIFY(!sim.start({"--port", "43"}));
-    QVERIFY(sim.waitForExit());
-    QCOMPARE(sim.process().exitCode(), 1);
-    QVERIFY(QString::fromLocal8Bit(sim.process().readAllStandardError()).contains(QLatin1String("is not a link")));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("keep me"));
-}
+    // The console opens and closes the port again and again; the robot keeps its state and
+    // answers each time, and what was left unread at a close does not greet the next open.
+    // The simulator learns of a close only a moment after it happens, so each round waits for
+    // that before opening again, as a person reconnecting by hand always does.
+    void servesAcrossReopen()
+    {
+        SimRobot sim;
+        QVERIFY(sim.start({"--port", "47"}));
+        for (int round = 0; round < 3; ++round) {
+            LineClient c;
+            QVERIFY(c.open(sim.linkPath()));
+            c.send(round == 0 ? kStart + kProbe : kProbe);
+            QVERIFY2(isProbeAnswer(c.read(10)), qPrintable(QStringLiteral("round %1\n%2").arg(round).arg(sim.output())));
+            const qsizetype mark = sim.output().size();
+            c.send(kSensors0); // left unread
+            QVERIFY(sim.waitForOutput("tx   Sensors packet 0 answer", 5000, mark));
+            c.close();
+            QVERIFY(sim.waitForOutput("info line closed by the other end", 5000, mark));
+        }
+        QVERIFY(freshOpenAnswers(sim));
+    }
 
-void TestSimLine::defaultFolderUnderHome()
-{
-    QTemporaryDir home;
-    SimProcess sim(home.path()); // replaced below: no XDG_CONFIG_HOME at all
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("XDG_CONFIG_HOME"));
-    env.insert(QStringLiteral("HOME"), home.path());
-    sim.process().setProcessEnvironment(env);
-    QVERIFY2(sim.start({"--port", "44"}), qPrintable(sim.output()));
-    const QString link = home.path() + "/.config/velmora/ports/com44";
-    QCOMPARE(target(link), sim.device());
-    QCOMPARE(sim.quit(), 0);
-    QVERIFY(!QFileInfo(link).isSymLink());
-}
-
-void TestSimLine::exits_data()
-{
-    QTest::addColumn<int>("signal"); // 0: the quit command
-    QTest::newRow("quit") << 0;
-    QTest::newRow("SIGTERM") << int(SIGTERM);
-    QTest::newRow("SIGINT") << int(SIGINT);
-    QTest::newRow("SIGHUP") << int(SIGHUP);
-}
-
-void TestSimLine::exits()
-{
-    QFETCH(int, signal);
-    SimProcess sim;
-    QVERIFY(sim.start({"--port", "45"}));
-    QVERIFY(QFileInfo(sim.linkPath()).isSymLink());
-    if (signal == 0)
-        sim.command(QStringLiteral("quit"));
-    else
-        ::kill(static_cast<pid_t>(sim.process().processId()), signal);
-    QVERIFY(sim.waitForExit());
-    QCOMPARE(sim.process().exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.process().exitCode(), 0);
-    QVERIFY(!QFileInfo(sim.linkPath()).isSymLink());
-}
-
-void TestSimLine::keepsRunningWhenStdinEnds()
-{
-    SimProcess sim;
-    QVERIFY(sim.start({"--port", "46"}));
-    sim.process().closeWriteChannel();
-    LineClient c;
-    QVERIFY(c.open(sim.linkPath()));
-    c.send(kStart + kProbe);
-    QVERIFY(isProbeAnswer(c.read(10)));
-    QCOMPARE(sim.process().state(), QProcess::Running);
-}
-
-// The console opens and closes the port again and again; the robot keeps its state and
-// answers each time, and what was left unread at a close does not greet the next open.
-// The simulator learns of a close only a moment after it happens, so each round waits for
-// that before opening again, as a person reconnecting by hand always does.
-void TestSimLine::servesAcrossReopen()
-{
-    SimProcess sim;
-    QVERIFY(sim.start({"--port", "47"}));
-    for (int round = 0; round < 3; ++round) {
+    void atWake_data()
+    {
+        QTest::addColumn<bool>("replies");
+        QTest::newRow("silent adapter") << false;
+        QTest::newRow("adapter replies") << true;
+    }
+    void atWake()
+    {
+        QFETCH(bool, replies);
+        SimRobot sim;
+        QVERIFY(sim.start(QStringList{"--port", "49", "--asleep"} + (replies ? QStringList{"--adapter-replies"} : QStringList{})));
         LineClient c;
         QVERIFY(c.open(sim.linkPath()));
-        if (round == 0)
-            c.send(kStart);
-        c.send(kProbe);
-        const QByteArray got = c.read(10);
-        QVERIFY2(isProbeAnswer(got), qPrintable(QStringLiteral("round %1: %2\n%3").arg(round).arg(QString::fromLatin1(got.toHex(' '))).arg(sim.output())));
-        const qsizetype mark = sim.output().size();
-        c.send(kSensors0); // left unread
-        QVERIFY(sim.waitForOutput(QStringLiteral("tx   Sensors packet 0 answer"), 5000, mark));
-        c.close();
-        QVERIFY(sim.waitForOutput(QStringLiteral("info line closed by the other end"), 5000, mark));
+        c.send(kStart + kSensors0); // asleep: nothing
+        // The five wake lines, each as its own write, as the console sends them.
+        for (const char *line : {"+++\r", "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"})
+            c.send(QByteArray(line));
+        c.send(kStart + kProbe);
+        const QByteArray expectedReplies = replies ? QByteArray("OK\r\n").repeated(5) : QByteArray();
+        const QByteArray got = c.read(int(expectedReplies.size()) + 10);
+        QCOMPARE(got.left(expectedReplies.size()), expectedReplies);
+        QVERIFY(isProbeAnswer(got.mid(expectedReplies.size())));
+        QVERIFY(sim.waitForOutput("robot woken by the Device Detect pulse"));
     }
-    QVERIFY(freshOpenAnswers(sim));
-}
 
-void TestSimLine::ignoredDataDoesNotDesync()
-{
-    SimProcess sim;
-    LineClient c;
-    QVERIFY(startWithClient(sim, c, {"--port", "48"}));
-    // Passive mode: the drive is ignored with its four data bytes, the 142 among them.
-    c.send(kStart + bytes({137, 0, 142, 128, 0}) + bytes({137, 142, 0, 142, 0}) + kProbe);
-    QVERIFY(isProbeAnswer(c.read(10)));
-    QVERIFY(sim.waitForOutput(QStringLiteral("Drive 142 mm/s straight (ignored in passive mode)  [137 0 142 128 0]")));
-}
-
-void TestSimLine::atWake_data()
-{
-    QTest::addColumn<bool>("replies");
-    QTest::newRow("silent adapter") << false;
-    QTest::newRow("adapter replies") << true;
-}
-
-void TestSimLine::atWake()
-{
-    QFETCH(bool, replies);
-    SimProcess sim;
-    QStringList args{"--port", "49", "--asleep"};
-    if (replies)
-        args << "--adapter-replies";
-    QVERIFY(sim.start(args));
-    LineClient c;
-    QVERIFY(c.open(sim.linkPath()));
-    c.send(kStart + kSensors0); // asleep: nothing
-    // The five wake lines, each as its own write, as the console sends them.
-    for (const char *line : {"+++\r", "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"})
-        c.send(QByteArray(line));
-    c.send(kStart + kProbe);
-    const QByteArray expectedReplies = replies ? QByteArray("OK\r\nOK\r\nOK\r\nOK\r\nOK\r\n") : QByteArray();
-    const QByteArray got = c.read(int(expectedReplies.size()) + 10);
-    QCOMPARE(got.left(expectedReplies.size()), expectedReplies);
-    QVERIFY(isProbeAnswer(got.mid(expectedReplies.size())));
-    QVERIFY(sim.waitForOutput(QStringLiteral("robot woken by the Device Detect pulse")));
-}
-
-void TestSimLine::renameShowsInStatus()
-{
-    SimProcess sim;
-    LineClient c;
-    QVERIFY(startWithClient(sim, c, {"--port", "50"}));
-    c.send("+++\r");
-    c.send("ATSN,Hall robot\r");
-    c.send("ATMD\r");
-    c.send(kStart + kProbe);
-    QVERIFY(isProbeAnswer(c.read(10)));
-    sim.command(QStringLiteral("status"));
-    QVERIFY(sim.waitForOutput(QStringLiteral("adapter: \"Hall robot\", data mode")));
-}
-
-void TestSimLine::faultPieces_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<int>("before");
-    QTest::addColumn<int>("after");
-    QTest::addColumn<QByteArray>("afterBytes");
-    QTest::newRow("stray before") << QStringList{"--stray-before", "3"} << 3 << 0 << QByteArray();
-    QTest::newRow("stray after") << QStringList{"--stray-after", "2"} << 0 << 2 << QByteArray(2, char(0xaa));
-    QTest::newRow("extra byte") << QStringList{"--extra-byte"} << 0 << 1 << QByteArray(1, char(0));
-    QTest::newRow("extra byte and stray after") << QStringList{"--extra-byte", "--stray-after", "1"} << 0 << 2
-                                                << bytes({0, 0xaa});
-}
-
-void TestSimLine::faultPieces()
-{
-    QFETCH(QStringList, args);
-    QFETCH(int, before);
-    QFETCH(int, after);
-    QFETCH(QByteArray, afterBytes);
-    SimProcess sim;
-    LineClient c;
-    QVERIFY(startWithClient(sim, c, QStringList{"--port", "51"} + args));
-    for (int i = 0; i < 2; ++i) {
-        c.send(i == 0 ? kStart + kSensors0 : kSensors0);
-        const QByteArray got = c.read(before + 26 + after);
-        QCOMPARE(got.size(), before + 26 + after);
-        QCOMPARE(got.left(before), QByteArray(before, char(0xaa)));
-        QVERIFY(looksLikePacket0(got.mid(before, 26)));
-        QCOMPARE(got.mid(before + 26), afterBytes);
+    // Each fault from the command line, on two answers in a row: the bytes around each answer,
+    // nothing more between them, and the timing.
+    void faults_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("before");
+        QTest::addColumn<QByteArray>("after");
+        QTest::addColumn<int>("delayMs"); // at least, from request to the first byte
+        QTest::addColumn<int>("gapMs");   // at least, from the first piece to the last
+        QTest::newRow("stray before") << QStringList{"--stray-before", "3"} << kStray.repeated(3) << QByteArray() << 0 << 0;
+        QTest::newRow("stray after") << QStringList{"--stray-after", "2"} << QByteArray() << kStray.repeated(2) << 0 << 0;
+        QTest::newRow("extra byte") << QStringList{"--extra-byte"} << QByteArray() << QByteArray(1, '\0') << 0 << 0;
+        QTest::newRow("extra byte and stray after") << QStringList{"--extra-byte", "--stray-after", "1"} << QByteArray()
+                                                    << QByteArray(1, '\0') + kStray << 0 << 0;
+        QTest::newRow("split 10,16 with gap") << QStringList{"--split", "10,16", "--gap", "80"} << QByteArray()
+                                              << QByteArray() << 0 << 70;
+        QTest::newRow("delay") << QStringList{"--delay", "150"} << QByteArray() << QByteArray() << 145 << 0;
     }
-    // Nothing more than that: the next answer starts right after.
-    c.send(kProbe);
-    QVERIFY(isProbeAnswer(c.read(before + 10 + after).mid(before, 10)));
-}
-
-void TestSimLine::faultSplitGap()
-{
-    SimProcess sim;
-    LineClient c;
-    QVERIFY(startWithClient(sim, c, {"--port", "52", "--split", "10,16", "--gap", "80"}));
-    c.send(kStart);
-    for (int i = 0; i < 3; ++i) {
-        c.send(kSensors0);
-        const QList<LineClient::Piece> pieces = c.readPieces(26, 3000);
-        QByteArray all;
-        qint64 tenthAt = -1, lastAt = -1;
-        for (const LineClient::Piece &p : pieces) {
-            all += p.bytes;
-            if (tenthAt < 0 && all.size() >= 10)
-                tenthAt = p.atNs;
-            lastAt = p.atNs;
+    void faults()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, before);
+        QFETCH(QByteArray, after);
+        QFETCH(int, delayMs);
+        QFETCH(int, gapMs);
+        SimRobot sim;
+        LineClient c;
+        QVERIFY(sim.start(QStringList{"--port", "51"} + args) && c.open(sim.linkPath()));
+        c.send(kStart);
+        for (int i = 0; i < 2; ++i) {
+            const qint64 sentNs = monotonicNs();
+            c.send(kSensors0);
+            const QList<LineClient::Piece> pieces = c.readPieces(int(before.size() + 26 + after.size()));
+            QByteArray got;
+            for (const LineClient::Piece &p : pieces)
+                got += p.bytes;
+            QCOMPARE(got.size(), before.size() + 26 + after.size());
+            QCOMPARE(got.left(before.size()), before);
+            QVERIFY(looksLikePacket0(got.mid(before.size(), 26)));
+            QCOMPARE(got.mid(before.size() + 26), after);
+            const double firstMs = double(pieces.first().atNs - sentNs) / 1e6;
+            const double spreadMs = double(pieces.last().atNs - pieces.first().atNs) / 1e6;
+            QVERIFY2(firstMs >= delayMs && firstMs < delayMs + 450, qPrintable(QString::number(firstMs)));
+            QVERIFY2(spreadMs >= gapMs && spreadMs < gapMs + 330, qPrintable(QString::number(spreadMs)));
+            if (gapMs > 0)
+                QCOMPARE(pieces.first().bytes.size(), 10);
         }
-        QVERIFY(looksLikePacket0(all));
-        // The first ten bytes come together; the rest follow about 80 ms later.
-        QCOMPARE(pieces.first().bytes.size(), 10);
-        const double gapMs = double(lastAt - tenthAt) / 1e6;
-        QVERIFY2(gapMs >= 70 && gapMs < 400, qPrintable(QString::number(gapMs)));
     }
-}
 
-void TestSimLine::faultDelay()
-{
-    SimProcess sim;
-    LineClient c;
-    QVERIFY(startWithClient(sim, c, {"--port", "53", "--delay", "150"}));
-    c.send(kStart);
-    const qint64 sent = simtest::monotonicNs();
-    c.send(kSensors0);
-    const QList<LineClient::Piece> pieces = c.readPieces(26, 3000);
-    QVERIFY(!pieces.isEmpty());
-    const double delayMs = double(pieces.first().atNs - sent) / 1e6;
-    QVERIFY2(delayMs >= 145 && delayMs < 600, qPrintable(QString::number(delayMs)));
-}
-
-void TestSimLine::faultDropEvery()
-{
-    SimProcess sim;
-    LineClient c;
-    QVERIFY(startWithClient(sim, c, {"--port", "54", "--drop-every", "2"}));
-    // Answers 1 and 3 come, 2 is left out: the probe's answer follows the first directly.
-    c.send(kStart + kSensors0 + kSensors0 + kProbe);
-    const QByteArray got = c.read(36);
-    QVERIFY(looksLikePacket0(got.left(26)));
-    QVERIFY(isProbeAnswer(got.mid(26)));
-    QVERIFY(sim.waitForOutput(QStringLiteral("Sensors packet 0 answer left out (drop-every 2)")));
-}
-
-void TestSimLine::faultAtRunTime()
-{
-    SimProcess sim;
-    LineClient c;
-    QVERIFY(startWithClient(sim, c, {"--port", "55"}));
-    c.send(kStart + kProbe);
-    QVERIFY(isProbeAnswer(c.read(10)));
-    sim.command(QStringLiteral("fault stray-before 2 extra-byte"));
-    QVERIFY(sim.waitForOutput(QStringLiteral("faults: stray-before 2, extra-byte\n")));
-    c.send(kProbe);
-    const QByteArray got = c.read(13);
-    QCOMPARE(got.left(2), QByteArray(2, char(0xaa)));
-    QVERIFY(isProbeAnswer(got.mid(2, 10)));
-    QCOMPARE(got.right(1), QByteArray(1, char(0)));
-    sim.command(QStringLiteral("fault off"));
-    QVERIFY(sim.waitForOutput(QStringLiteral("faults: none\n")));
-    c.send(kProbe);
-    QVERIFY(isProbeAnswer(c.read(10)));
-}
-
-void TestSimLine::unplugAfterAndReplug()
-{
-    SimProcess sim;
-    LineClient c;
-    QVERIFY(startWithClient(sim, c, {"--port", "56", "--unplug-after", "400"}));
-    c.send(kStart + kProbe);
-    QVERIFY(isProbeAnswer(c.read(10)));
-    // The other end goes away: the client's poll reports a hang-up and reads fail.
-    const short ev = c.waitEvents(POLLIN, 5000);
-    QVERIFY2(ev & (POLLHUP | POLLERR), qPrintable(QString::number(ev)));
-    char b;
-    const ssize_t r = ::read(c.fd(), &b, 1);
-    QVERIFY(r == 0 || (r < 0 && errno == EIO));
-    QVERIFY(!QFileInfo(sim.linkPath()).isSymLink());
-    QVERIFY(sim.waitForOutput(QStringLiteral("line unplugged (unplug-after)")));
-
-    const qsizetype mark = sim.output().size();
-    sim.command(QStringLiteral("replug"));
-    QVERIFY(sim.waitForOutput(QStringLiteral("Line plugged in again on port 56 (/dev/pts/"), 5000, mark));
-    QVERIFY(QFileInfo(sim.linkPath()).isSymLink());
-    QVERIFY(QFileInfo(sim.linkPath()).exists());
-    // The old client stays dead; a fresh open reaches the robot, which kept its mode.
-    QVERIFY(c.waitEvents(POLLIN, 0) & (POLLHUP | POLLERR));
-    QVERIFY(freshOpenAnswers(sim));
-}
-
-void TestSimLine::unplugCommand()
-{
-    SimProcess sim;
-    QVERIFY(sim.start({"--port", "57", "--unplug-after", "200", "--replug-after", "200"}));
-    // With both, the line goes and comes back by itself, again and again.
-    for (int round = 0; round < 2; ++round) {
-        const qsizetype mark = sim.output().size();
-        QVERIFY(sim.waitForOutput(QStringLiteral("line unplugged (unplug-after)"), 5000, mark));
-        QVERIFY(sim.waitForOutput(QStringLiteral("Line plugged in again on port 57"), 5000, mark));
+    void faultDropEvery()
+    {
+        SimRobot sim;
+        LineClient c;
+        QVERIFY(sim.start({"--port", "54", "--drop-every", "2"}) && c.open(sim.linkPath()));
+        // Answers 1 and 3 come, 2 is left out: the probe's answer follows the first directly.
+        c.send(kStart + kSensors0 + kSensors0 + kProbe);
+        const QByteArray got = c.read(36);
+        QVERIFY(looksLikePacket0(got.left(26)));
+        QVERIFY(isProbeAnswer(got.mid(26)));
     }
-    sim.command(QStringLiteral("fault unplug-after off"));
-    QVERIFY(sim.waitForOutput(QStringLiteral("faults: replug-after 200 ms\n")));
-    // If the line is already down at this moment, wait for it to come back first.
-    if (!QFileInfo(sim.linkPath()).exists())
-        QVERIFY(sim.waitForOutput(QStringLiteral("Line plugged in again"), 5000, sim.output().size()));
-    QTRY_VERIFY(QFileInfo(sim.linkPath()).exists());
 
-    LineClient c;
-    QVERIFY(c.open(sim.linkPath()));
-    c.send(kStart + kProbe);
-    QVERIFY(isProbeAnswer(c.read(10)));
-    sim.command(QStringLiteral("fault replug-after off"));
-    sim.command(QStringLiteral("unplug"));
-    QVERIFY2(c.waitEvents(POLLIN, 5000) & (POLLHUP | POLLERR), qPrintable(sim.output()));
-    QVERIFY(!QFileInfo(sim.linkPath()).isSymLink());
-    sim.command(QStringLiteral("replug"));
-    QVERIFY(sim.waitForOutput(QStringLiteral("Line plugged in again on port 57"), 5000, sim.output().size() - 1));
-    QVERIFY(freshOpenAnswers(sim));
-    QCOMPARE(sim.quit(), 0);
-    QVERIFY(!QFileInfo(sim.linkPath()).isSymLink());
-}
-
-void TestSimLine::traceFile()
-{
-    QTemporaryDir dir;
-    const QString path = dir.path() + "/trace.jsonl";
-    SimProcess sim;
-    QVERIFY(sim.start({"--port", "58", "--quiet", "--trace", path}));
-    QCOMPARE(sim.output(), sim.readyLine() + "\n"); // quiet: nothing but the ready line
-    LineClient c;
-    QVERIFY(c.open(sim.linkPath()));
-    c.send(kStart);
-    c.send(bytes({137, 0, 255, 0, 0}));
-    const qint64 sentNs = simtest::monotonicNs();
-    c.send(kSensors0);
-    QVERIFY(looksLikePacket0(c.read(26)));
-    QCOMPARE(sim.quit(), 0);
-
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::ReadOnly));
-    QList<QJsonObject> lines;
-    while (!f.atEnd()) {
-        QJsonParseError err;
-        const QJsonDocument doc = QJsonDocument::fromJson(f.readLine(), &err);
-        QVERIFY2(err.error == QJsonParseError::NoError, qPrintable(err.errorString()));
-        lines << doc.object();
+    void faultAtRunTime()
+    {
+        SimRobot sim;
+        LineClient c;
+        QVERIFY(sim.start({"--port", "55"}) && c.open(sim.linkPath()));
+        sim.command("fault stray-before 2 extra-byte");
+        QVERIFY(sim.waitForOutput("faults: stray-before 2, extra-byte\n"));
+        c.send(kStart + kProbe);
+        const QByteArray got = c.read(13);
+        QCOMPARE(got.left(2), kStray.repeated(2));
+        QVERIFY(isProbeAnswer(got.mid(2, 10)));
+        QCOMPARE(got.right(1), QByteArray(1, '\0'));
+        sim.command("fault off");
+        QVERIFY(sim.waitForOutput("faults: none\n"));
+        QVERIFY(freshOpenAnswers(sim));
     }
-    QVERIFY(lines.size() >= 4);
-    const QJsonObject head = lines.first();
-    QCOMPARE(head.value("t").toDouble(), 0.0);
-    QCOMPARE(head.value("dir").toString(), QStringLiteral("info"));
-    QCOMPARE(head.value("clock").toString(), QStringLiteral("monotonic"));
-    const double t0 = head.value("t0").toDouble();
 
-    QList<QJsonObject> rx, tx;
-    double lastT = 0;
-    for (const QJsonObject &o : lines) {
-        QVERIFY(o.value("t").toDouble() >= lastT);
-        lastT = o.value("t").toDouble();
-        if (o.value("dir") == QStringLiteral("rx"))
-            rx << o;
-        else if (o.value("dir") == QStringLiteral("tx"))
-            tx << o;
+    // The line goes and comes back by itself with both options, and by hand with the
+    // commands; the robot keeps its mode, and a client of the old line stays cut off.
+    void unplugAndReplug()
+    {
+        SimRobot sim;
+        QVERIFY(sim.start({"--port", "57", "--unplug-after", "500", "--replug-after", "300"}));
+        LineClient c;
+        QVERIFY(c.open(sim.linkPath()));
+        c.send(kStart + kProbe);
+        QVERIFY(isProbeAnswer(c.read(10)));
+        QVERIFY(c.hungUp());
+        QVERIFY(sim.waitForOutput("line unplugged (unplug-after)"));
+        QVERIFY(!isLink(sim.linkPath()));
+        QVERIFY(sim.waitForOutput("Line plugged in again on port 57 (/dev/pts/"));
+        QVERIFY(c.hungUp());
+        sim.command("fault unplug-after off");
+        QVERIFY(sim.waitForOutput("faults: replug-after 300 ms\n"));
+        QTRY_VERIFY(QFileInfo(sim.linkPath()).exists());
+        sim.command("fault replug-after off");
+        QVERIFY(freshOpenAnswers(sim));
+
+        LineClient d;
+        QVERIFY(d.open(sim.linkPath()));
+        sim.command("unplug");
+        QVERIFY(d.hungUp());
+        QTRY_VERIFY(!isLink(sim.linkPath()));
+        sim.command("replug");
+        QTRY_VERIFY(QFileInfo(sim.linkPath()).exists());
+        QVERIFY(freshOpenAnswers(sim));
+        QCOMPARE(sim.quit(), 0);
+        QVERIFY(!isLink(sim.linkPath()));
     }
-    QCOMPARE(rx.size(), 3);
-    QCOMPARE(rx[0].value("meaning").toString(), QStringLiteral("Start"));
-    QCOMPARE(rx[0].value("bytes").toArray(), QJsonArray({128}));
-    QCOMPARE(rx[1].value("meaning").toString(),
-             QStringLiteral("Drive 255 mm/s radius 0 (undefined: turning in place counter-clockwise) (ignored in passive mode)"));
-    QCOMPARE(rx[2].value("meaning").toString(), QStringLiteral("Sensors packet 0"));
-    QCOMPARE(tx.size(), 1);
-    QCOMPARE(tx[0].value("bytes").toArray().size(), 26);
-    QVERIFY(tx[0].value("t").toDouble() >= rx[2].value("t").toDouble());
-    // t0 puts the lines on this machine's monotonic clock: the request was traced after it was sent.
-    const double rxAbs = t0 + rx[2].value("t").toDouble();
-    QVERIFY(rxAbs >= double(sentNs) / 1e9);
-    QVERIFY(rxAbs - double(sentNs) / 1e9 < 1.0);
-}
 
-void TestSimLine::badOptions()
-{
-    SimProcess sim;
-    QVERIFY(!sim.start({"--split", "10"}));
-    QVERIFY(sim.waitForExit());
-    QCOMPARE(sim.process().exitCode(), 2);
-    QVERIFY(QString::fromLocal8Bit(sim.process().readAllStandardError()).contains(QLatin1String("usage: velmora-sim")));
-}
+    void traceFile()
+    {
+        SimRobot sim;
+        const QString path = sim.configHome() + "/trace.jsonl";
+        QVERIFY(sim.start({"--port", "58", "--quiet", "--trace", path}));
+        QCOMPARE(sim.output(), sim.readyLine() + "\n"); // quiet: nothing but the ready line
+        LineClient c;
+        QVERIFY(c.open(sim.linkPath()));
+        c.send(kStart + QByteArray("\x89\0\xff\0\0", 5));
+        const qint64 sentNs = monotonicNs();
+        c.send(kSensors0);
+        QVERIFY(looksLikePacket0(c.read(26)));
+        QCOMPARE(sim.quit(), 0);
+
+        QStringList rx;
+        for (const TraceEntry &e : sim.received())
+            rx << e.meaning;
+        QCOMPARE(rx, (QStringList{"Start", "Drive 255 mm/s radius 0 (undefined: turning in place counter-clockwise) "
+                                           "(ignored in passive mode)", "Sensors packet 0"}));
+        const QList<TraceEntry> tx = sim.sent();
+        QCOMPARE(tx.size(), 1);
+        QCOMPARE(tx[0].bytes.size(), 26);
+        // The head line's t0 puts the lines on this machine's monotonic clock: the request was
+        // traced after it was sent, and its answer after that.
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const double t0 = QJsonDocument::fromJson(f.readLine()).object().value("t0").toDouble();
+        const double rxAt = t0 + sim.received().last().t;
+        QVERIFY(rxAt >= double(sentNs) / 1e9 && rxAt - double(sentNs) / 1e9 < 1.0);
+        QVERIFY(tx[0].t >= sim.received().last().t);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSimLine)
 #include "tst_simline.moc"

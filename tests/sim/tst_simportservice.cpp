@@ -2,7 +2,7 @@
 // port by its number through the link, start safe mode, drive into the room's east wall,
 // and poll until the sensor packet reports the bump.
 
-#include "simharness.h"
+#include "simrobot.h"
 
 #include "link/qtserialport.h"
 #include "protocol/sci.h"
@@ -14,7 +14,7 @@ namespace sci = velmora::sci;
 using velmora::SensorIndicator;
 using velmora::SensorPacket;
 using velmora::link::QtSerialPort;
-using simtest::SimProcess;
+using velmora::test::SimRobot;
 
 namespace {
 
@@ -45,7 +45,7 @@ private slots:
 void TestSimPortService::driveIntoWallReportsBump()
 {
     // 430 mm in front of the east wall (x = 4000, body radius 170): under two seconds at 255 mm/s.
-    SimProcess sim;
+    SimRobot sim;
     QVERIFY2(sim.start({"--port", "61", "--quiet", "--pose", "3400,1500,0"}), qPrintable(sim.output()));
     const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(sim.configHome()));
