@@ -1,6 +1,7 @@
 #pragma once
 
-// A main window over a fake port, with the controls found by their object names.
+// The main window over a port, with the controls found by their object names, and a small
+// language of the operator's steps for data-driven tests over a fake port.
 
 #include "console/frmmain.h"
 #include "link/fakeserialport.h"
@@ -17,16 +18,6 @@
 #include <memory>
 
 namespace velmora::test {
-
-using link::byteText;
-
-inline QByteArray bytes(std::initializer_list<int> values)
-{
-    QByteArray b;
-    for (int v : values)
-        b.append(static_cast<char>(v));
-    return b;
-}
 
 // The main window over whatever port it is given; controls found by their object names.
 class ConsoleWindow
@@ -55,29 +46,16 @@ public:
     void click(const char *name) const { QTest::mouseClick(button(name), Qt::LeftButton); }
     void type(const char *box, const QString &text) const { get<QLineEdit>(box)->setText(text); }
 
-    void chooseAdapter(const char *item = "mnuFileDallop") const { action(item)->trigger(); }
     // Adapter, port number and Connect, as the operator does it.
     void connectPort(const char *item = "mnuFileDallop", const QString &number = QStringLiteral("3")) const
     {
-        chooseAdapter(item);
+        action(item)->trigger();
         type("txtPortNum", number);
         click("btnPort");
     }
-    void initialise(const char *item = "mnuFileDallop") const
-    {
-        connectPort(item);
-        click("btnSafe");
-    }
-    void startLive(const char *item = "mnuFileDallop") const
-    {
-        initialise(item);
-        click("GetSensorData");
-    }
-    // One timer tick, without waiting for it.
-    void tick() const { QMetaObject::invokeMethod(timer(), "timeout", Qt::DirectConnection); }
 
-    // Window coordinates of a control's centre, so mouse events take the platform's route
-    // (and its implicit grab).
+    // Mouse events at a control's centre through the window, so they take the platform's
+    // route (and its implicit grab).
     QPoint centreOf(const char *name) const
     {
         QWidget *w = get(name);
@@ -102,37 +80,19 @@ public:
         }
         return texts;
     }
-    void dismissMessages() const
+
+    // The bump and wheel-drop labels now visible, by name.
+    QString indicators() const
     {
-        for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
-            if (box->isVisible())
-                box->button(QMessageBox::Ok)->click();
+        QStringList shown;
+        for (const char *name : {"labelBumpLeft", "labelWheeldropLeft", "labelCaster", "labelWheeldropRight", "labelBumpRight"}) {
+            if (get(name)->isVisible())
+                shown << QString::fromLatin1(name);
         }
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        return shown.join(QLatin1Char(' '));
     }
 
     std::unique_ptr<console::FrmMain> window;
-};
-
-// The main window over a scripted port.
-class Console : public ConsoleWindow
-{
-public:
-    Console() : Console(new link::FakeSerialPort) {}
-
-    // Each write to the port as its decimal bytes, "137 0 0 0 0".
-    QStringList writes() const
-    {
-        QStringList out;
-        for (const QByteArray &w : port->writes())
-            out << byteText(w);
-        return out;
-    }
-
-    link::FakeSerialPort *port; // owned by the window
-
-private:
-    explicit Console(link::FakeSerialPort *fake) : ConsoleWindow(fake), port(fake) {}
 };
 
 // A sensor packet: 26 bytes, zero except those given as {index, value}.
@@ -144,5 +104,115 @@ inline QByteArray packet(std::initializer_list<std::pair<int, int>> set = {})
         p[index] = static_cast<char>(value);
     return p;
 }
+
+// The main window over a scripted port.
+class Console : public ConsoleWindow
+{
+public:
+    Console() : Console(new link::FakeSerialPort) {}
+
+    // The operator's steps, separated by blanks:
+    //   krennet, dallop, wexbin   the adapter's menu item
+    //   connect[:N] port          port number N (3) and Connect; the Connect/Disconnect button
+    //   set:TEXT                  the settings text
+    //   safe on off spot clean max live send exit close cn   buttons and menu items
+    //   press:NAME[:right|middle] release:NAME[:...] dclick:NAME keys:NAME   on a drive button
+    //   deactivate disable:NAME hide:NAME   what can cancel a held press
+    //   tick dismiss              one timer tick; OK on every message box
+    // and on the port:
+    //   pkt[:I=V,...]  pkt27[:...]  split:N[:...]   a packet in one receive event, with one byte
+    //                             more, or its first N bytes and the rest as two events
+    //   ok  fail:TEXT  unfail  unplug  norts   an adapter's "OK" reply; failures
+    void run(const QString &steps) const
+    {
+        for (const QString &step : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+            const QStringList a = step.split(QLatin1Char(':'));
+            const QString &verb = a[0];
+            const QByteArray arg = a.value(1).toLatin1();
+            if (const char *item = menuItem(verb))
+                action(item)->trigger();
+            else if (verb == "connect") {
+                type("txtPortNum", a.size() > 1 ? a[1] : QStringLiteral("3"));
+                click("btnPort");
+            } else if (verb == "set")
+                type("txtPort", a[1]);
+            else if (const char *b = buttonName(verb))
+                click(b);
+            else if (verb == "press" || verb == "release") {
+                const Qt::MouseButton mb = a.value(2) == "right" ? Qt::RightButton
+                                           : a.value(2) == "middle" ? Qt::MiddleButton : Qt::LeftButton;
+                verb == "press" ? mousePress(arg, mb) : mouseRelease(arg, mb);
+            } else if (verb == "dclick")
+                QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {}, centreOf(arg));
+            else if (verb == "keys") {
+                get(arg)->setFocus();
+                QTest::keyClick(get(arg), Qt::Key_Space);
+                QTest::keyClick(get(arg), Qt::Key_Return);
+                button(arg)->click();
+            } else if (verb == "deactivate") {
+                QEvent deactivate(QEvent::WindowDeactivate);
+                QCoreApplication::sendEvent(window.get(), &deactivate);
+            } else if (verb == "disable")
+                get(arg)->setEnabled(false);
+            else if (verb == "hide")
+                get(arg)->hide();
+            else if (verb == "tick")
+                QMetaObject::invokeMethod(timer(), "timeout", Qt::DirectConnection);
+            else if (verb == "close")
+                window->close();
+            else if (verb == "dismiss")
+                dismissMessages();
+            else if (verb.startsWith("pkt") || verb == "split") {
+                QByteArray p = packet();
+                for (const QString &set : a.value(verb == "split" ? 2 : 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
+                    p[set.section('=', 0, 0).toInt()] = static_cast<char>(set.section('=', 1).toInt());
+                if (verb == "split") {
+                    port->injectReceived(p.left(a[1].toInt()));
+                    p = p.mid(a[1].toInt());
+                }
+                port->injectReceived(verb == "pkt27" ? p + '\x55' : p);
+            } else if (verb == "ok")
+                port->injectReceived("OK\r\n");
+            else if (verb == "fail" || verb == "unfail")
+                port->failWrites(a.value(1));
+            else if (verb == "unplug")
+                port->unplug();
+            else if (verb == "norts")
+                port->setRtsSupported(false);
+            else
+                qFatal("unknown step %s", qPrintable(step));
+        }
+    }
+
+    void dismissMessages() const
+    {
+        for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
+            if (box->isVisible())
+                box->button(QMessageBox::Ok)->click();
+        }
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    link::FakeSerialPort *port; // owned by the window
+
+private:
+    explicit Console(link::FakeSerialPort *fake) : ConsoleWindow(fake), port(fake) {}
+
+    static const char *menuItem(const QString &verb)
+    {
+        static const QHash<QString, const char *> items{{"krennet", "mnuFileKrennet"}, {"dallop", "mnuFileDallop"},
+                                                        {"wexbin", "mnuFileWexbin"},   {"exit", "mnuFileExit"},
+                                                        {"cn", "mnuEditCN"},           {"about", "mnuHelpAbout"}};
+        return items.value(verb);
+    }
+    static const char *buttonName(const QString &verb)
+    {
+        static const QHash<QString, const char *> buttons{
+            {"port", "btnPort"}, {"safe", "btnSafe"},   {"on", "btnOn"},   {"off", "btnOff"},
+            {"spot", "btnSpot"}, {"clean", "btnClean"}, {"max", "btnMax"}, {"live", "GetSensorData"},
+            {"send", "btnSend"}};
+        return buttons.value(verb);
+    }
+};
 
 } // namespace velmora::test

@@ -1,27 +1,32 @@
-// What each button writes to the port, how writes are grouped, and the wake-up of each adapter.
+// Everything the console does to its port, as operator steps and the port's log: the buttons,
+// the wake-ups, the drive panel's mouse rules, the live view's polls, answers and stops,
+// connecting, losing the device and shutting down.
 
 #include "consoletest.h"
 
-using velmora::link::byteText;
+#include <QLabel>
+
+using velmora::console::FrmMain;
 using velmora::test::Console;
+using velmora::test::packet;
 
 namespace {
 
-// Own flags and captions of every widget, to see that a click changed nothing.
-QStringList snapshot(const Console &c)
+const QString kInit = "dallop connect safe";
+const QString kLive = "dallop connect safe live tick"; // a request waiting for its answer
+const QString kStop = "write 137 0 0 0 0";
+const QString kFwd = "write 137 0 255 128 0";
+const QString kBack = "write 137 255 64 128 0";
+const QString kLeft = "write 137 0 255 0 0";
+const QString kRight = "write 137 0 255 255 255";
+const QString kRequest = "write 142 0";
+const QString kOpen = "open 3 57600,n,8,1";
+const QStringList kPulse{"rts 0", "rts 1", "rts 1", "rts 1", "rts 1", "rts 1", "rts 0"};
+QStringList writesOf(std::initializer_list<const char *> lines)
 {
     QStringList out;
-    for (QWidget *w : c.window->findChildren<QWidget *>()) {
-        if (w->objectName().isEmpty() || w->objectName().startsWith("qt_"))
-            continue;
-        const auto *b = qobject_cast<QAbstractButton *>(w);
-        out << QStringLiteral("%1 %2 %3 %4")
-                   .arg(w->objectName())
-                   .arg(w->testAttribute(Qt::WA_ForceDisabled))
-                   .arg(w->isVisible())
-                   .arg(b ? b->text() : QString());
-    }
-    out.sort();
+    for (const char *line : lines)
+        out << "write " + velmora::link::byteText(QByteArray(line) + '\r');
     return out;
 }
 
@@ -31,88 +36,119 @@ class TestHandlers : public QObject
 {
     Q_OBJECT
 private slots:
-    void buttonWrites_data()
+    void portTraffic_data()
     {
-        QTest::addColumn<bool>("initialised");
-        QTest::addColumn<QStringList>("clicks");
-        QTest::addColumn<QStringList>("writes");
-        QTest::newRow("safe mode") << false << QStringList{"btnSafe"} << QStringList{"128 130"};
-        QTest::newRow("safe mode twice") << true << QStringList{"btnSafe", "btnSafe"}
-                                         << QStringList{"128 130", "128 130"};
-        QTest::newRow("off before safe mode") << false << QStringList{"btnOff"} << QStringList{"133"};
-        QTest::newRow("off") << true << QStringList{"btnOff"} << QStringList{"133"};
-        QTest::newRow("spot") << true << QStringList{"btnSpot"} << QStringList{"134"};
-        QTest::newRow("clean") << true << QStringList{"btnClean"} << QStringList{"135"};
-        QTest::newRow("max") << true << QStringList{"btnMax"} << QStringList{"136"};
-        QTest::newRow("spot twice") << true << QStringList{"btnSpot", "btnSpot"} << QStringList{"134", "134"};
-    }
-    void buttonWrites()
-    {
-        QFETCH(bool, initialised);
-        QFETCH(QStringList, clicks);
-        QFETCH(QStringList, writes);
-        Console c;
-        if (initialised)
-            c.initialise();
-        else
-            c.connectPort();
-        c.port->clearRecord();
-        const QStringList before = snapshot(c);
-        for (const QString &name : clicks)
-            c.click(name.toLatin1());
-        QCOMPARE(c.writes(), writes);
-        QVERIFY(c.port->rtsSets().isEmpty());
-        QVERIFY(c.messages().isEmpty());
-        // Only safe mode, and only the first time, changes the controls.
-        if (!(clicks.first() == "btnSafe" && !initialised))
-            QCOMPARE(snapshot(c), before);
-    }
+        QTest::addColumn<QString>("setup");
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QStringList>("log");     // the port's log over the steps alone
+        QTest::addColumn<QString>("report");      // the report's first line
+        QTest::addColumn<QString>("indicators");  // visible at the end
+        QTest::addColumn<QString>("message");     // part of the one message shown
 
-    void wiredWakeUpPulsesRts_data()
-    {
-        QTest::addColumn<QString>("adapter");
-        QTest::newRow("Krennet") << "mnuFileKrennet";
-        QTest::newRow("Dallop") << "mnuFileDallop";
-    }
-    void wiredWakeUpPulsesRts()
-    {
-        QFETCH(QString, adapter);
-        Console c;
-        c.connectPort(adapter.toLatin1());
-        c.port->clearRecord();
-        c.click("btnOn");
-        const QList<bool> pulse{false, true, true, true, true, true, false};
-        QCOMPARE(c.port->rtsSets(), pulse);
-        QVERIFY(c.port->writes().isEmpty());
-        QCOMPARE(c.port->rtsEnable(), false);
-        c.click("btnOn");
-        QCOMPARE(c.port->rtsSets(), pulse + pulse);
-    }
+        // Buttons and wake-ups: one write each, nothing grouped or merged.
+        QTest::newRow("safe mode") << "dallop connect" << "safe" << QStringList{"write 128 130"} << "" << "" << "";
+        QTest::newRow("safe mode twice") << kInit << "safe safe" << QStringList{"write 128 130", "write 128 130"} << "" << "" << "";
+        QTest::newRow("off before safe mode") << "dallop connect" << "off" << QStringList{"write 133"} << "" << "" << "";
+        QTest::newRow("off") << kInit << "off" << QStringList{"write 133"} << "" << "" << "";
+        QTest::newRow("spot") << kInit << "spot" << QStringList{"write 134"} << "" << "" << "";
+        QTest::newRow("clean") << kInit << "clean" << QStringList{"write 135"} << "" << "" << "";
+        QTest::newRow("max") << kInit << "max" << QStringList{"write 136"} << "" << "" << "";
+        QTest::newRow("Krennet wake-up") << "krennet connect" << "on" << kPulse << "" << "" << "";
+        QTest::newRow("Dallop wake-up, twice") << "dallop connect" << "on on" << kPulse + kPulse << "" << "" << "";
+        QTest::newRow("Wexbin wake-up") << "wexbin connect" << "on"
+            << writesOf({"+++", "ATSW22,6,1,1", "ATSW23,6,0,1", "ATSW23,6,1,1", "ATMD"}) << "" << "" << "";
+        QTest::newRow("no RTS line") << "norts krennet connect" << "on" << QStringList{} << "" << "" << "has no RTS line";
+        QTest::newRow("failed writes shown once per run") << "dallop connect safe live" << "fail:First. tick tick spot"
+                                                         << QStringList{} << "" << "" << "First.";
+        QTest::newRow("a write that gets through ends the run") << kLive << "fail:First. tick dismiss unfail tick fail:Again. tick tick"
+                                                               << QStringList{kRequest} << "" << "" << "Again.";
+        QTest::newRow("connect takes the current texts") << "" << "dallop connect port wexbin set:9600,e,7,2 connect:12"
+            << QStringList{kOpen, "rts 0", "close", "open 12 9600,e,7,2", "rts 0"} << "" << "" << "";
+        QTest::newRow("device lost, polls resume after Connect") << kLive << "unplug tick tick port tick"
+            << QStringList{"lost", kOpen, "rts 0", kRequest} << "" << "" << "The connection to the robot was lost";
 
-    void wexbinWakeUpWritesFiveAtLines()
-    {
-        Console c;
-        c.connectPort("mnuFileWexbin");
-        c.port->clearRecord();
-        c.click("btnOn");
-        const QList<QByteArray> lines{"+++\r", "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"};
-        QCOMPARE(c.port->writes(), lines);
-        QCOMPARE(c.port->writtenBytes().size(), 48);
-        QVERIFY(c.port->rtsSets().isEmpty());
-    }
+        // The drive panel: any mouse button presses and releases; the release belongs to the
+        // button that got the press; a cancelled press stops once.
+        QTest::newRow("FWD") << kInit << "press:btnFwd release:btnFwd" << QStringList{kFwd, kStop} << "" << "" << "";
+        QTest::newRow("BCK") << kInit << "press:btnBack release:btnBack" << QStringList{kBack, kStop} << "" << "" << "";
+        QTest::newRow("LFT") << kInit << "press:btnLeft release:btnLeft" << QStringList{kLeft, kStop} << "" << "" << "";
+        QTest::newRow("RGT, middle button") << kInit << "press:btnRight:middle release:btnRight:middle"
+                                            << QStringList{kRight, kStop} << "" << "" << "";
+        QTest::newRow("FWD, right button") << kInit << "press:btnFwd:right release:btnFwd:right"
+                                           << QStringList{kFwd, kStop} << "" << "" << "";
+        QTest::newRow("release off the button") << kInit << "press:btnFwd release:btnBack press:btnLeft release:rtbWexbin"
+                                                << QStringList{kFwd, kStop, kLeft, kStop} << "" << "" << "";
+        QTest::newRow("double click presses twice") << kInit << "dclick:btnBack"
+                                                    << QStringList{kBack, kStop, kBack, kStop} << "" << "" << "";
+        QTest::newRow("two mouse buttons held") << kInit << "press:btnFwd press:btnFwd:right release:btnFwd:right release:btnFwd"
+                                                << QStringList{kFwd, kFwd, kStop, kStop} << "" << "" << "";
+        QTest::newRow("keyboard writes nothing") << kInit << "keys:btnFwd" << QStringList{} << "" << "" << "";
+        QTest::newRow("sensor stop while held") << kLive + " press:btnFwd" << "pkt:0=2 release:btnFwd"
+                                                << QStringList{kStop, kStop} << "Bump Left" << "labelBumpLeft" << "";
+        const QString held = kInit + " press:btnFwd press:btnFwd:right";
+        QTest::newRow("cancelled: window deactivated") << held << "deactivate disable:frameDrive" << QStringList{kStop} << "" << "" << "";
+        QTest::newRow("cancelled: panel disabled") << held << "disable:frameDrive deactivate" << QStringList{kStop} << "" << "" << "";
+        QTest::newRow("cancelled: button disabled") << held << "disable:btnFwd deactivate" << QStringList{kStop} << "" << "" << "";
+        QTest::newRow("cancelled: button hidden") << held << "hide:btnFwd deactivate" << QStringList{kStop} << "" << "" << "";
+        QTest::newRow("cancelled: panel hidden") << held << "hide:frameDrive deactivate" << QStringList{kStop} << "" << "" << "";
+        QTest::newRow("cancelled on a closed port") << kInit + " press:btnLeft" << "port" << QStringList{"close"} << "" << "" << "";
 
-    void refusedRtsEndsTheClickWithAMessage()
+        // The live view: exactly 26 waiting for a request still open, else nothing happens.
+        QTest::newRow("on and off before the first tick") << kInit << "live live" << QStringList{} << "" << "" << "";
+        QTest::newRow("answer after switching off") << kLive << "live pkt:0=1" << QStringList{} << "" << "" << "";
+        QTest::newRow("second answer for one request") << kLive + " pkt:9=7" << "pkt:0=3" << QStringList{}
+                                                       << "Right Dirt Sensor = 7" << "" << "";
+        QTest::newRow("late answer counts for the newer request") << kLive << "tick pkt:8=1 pkt:8=2"
+                                                                  << QStringList{kRequest} << "Left Dirt Sensor = 1" << "" << "";
+        QTest::newRow("27 bytes") << kLive << "pkt27:0=1" << QStringList{} << "" << "" << "";
+        QTest::newRow("split 10 + 16") << kLive << "split:10:0=1" << QStringList{} << "" << "" << "";
+        QTest::newRow("split 25 + 1") << kLive << "split:25:0=1" << QStringList{} << "" << "" << "";
+        QTest::newRow("adapter reply") << kLive << "ok" << QStringList{} << "" << "" << "";
+        QTest::newRow("replies before the first poll are discarded") << "wexbin connect on" << "ok ok ok ok ok safe live tick pkt:0=1"
+            << QStringList{"write 128 130", kRequest, kStop} << "Bump Right" << "labelBumpRight" << "";
+        QTest::newRow("a byte left from 27 does not offset the next answer") << kLive << "pkt27:0=2 tick pkt:0=1"
+            << QStringList{kRequest, kStop} << "Bump Right" << "labelBumpRight" << "";
+        QTest::newRow("the box holds only the last report") << kLive << "pkt:11=4 tick pkt:11=8"
+                                                            << QStringList{kRequest} << "Power button pressed" << "" << "";
+        QTest::newRow("disconnect with the view on") << kLive + " pkt:0=2" << "port tick tick" << QStringList{"close"}
+                                                     << "" << "labelBumpLeft" << "";
+        QTest::newRow("reconnect with the view on") << kLive + " port" << "port tick pkt:0=1"
+            << QStringList{kOpen, "rts 0", kRequest, kStop} << "Bump Right" << "labelBumpRight" << "";
+
+        // progEnd, by Exit or the close box: the Start byte last, and nothing after the end.
+        QTest::newRow("Exit, port closed") << "" << "exit" << QStringList{} << "" << "" << "";
+        QTest::newRow("close box, port open") << kInit << "close" << QStringList{"write 128", "close"} << "" << "" << "";
+        QTest::newRow("Exit with live data") << kLive + " pkt:0=1" << "exit tick close"
+                                             << QStringList{"write 128", "close"} << "" << "" << "";
+        QTest::newRow("close box after a disconnect with the view on") << "dallop connect safe live port" << "close tick"
+                                                                       << QStringList{} << "" << "" << "";
+    }
+    void portTraffic()
     {
+        QFETCH(QString, setup);
+        QFETCH(QString, steps);
+        QFETCH(QStringList, log);
+        QFETCH(QString, report);
+        QFETCH(QString, indicators);
+        QFETCH(QString, message);
         Console c;
-        c.port->setRtsSupported(false);
-        c.connectPort("mnuFileKrennet");
+        c.run(setup);
         c.port->clearRecord();
-        c.click("btnOn");
-        QVERIFY(c.port->rtsSets().isEmpty());
-        QVERIFY(c.port->writes().isEmpty());
+        QSignalSpy ended(c.window.get(), &FrmMain::programEnded);
+
+        c.run(steps);
+
+        QCOMPARE(c.port->log(), log);
+        QCOMPARE(c.report().section('\n', 0, 0), report);
+        QCOMPARE(c.indicators(), indicators);
         const QStringList shown = c.messages();
-        QCOMPARE(shown.size(), 1);
-        QVERIFY2(shown[0].contains("has no RTS line"), qPrintable(shown[0]));
+        QCOMPARE(shown.size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            QVERIFY2(shown[0].contains(message), qPrintable(shown[0]));
+        QCOMPARE(ended.count(), c.window->isVisible() ? 0 : 1);
+        // Leave no mouse button down for the next row.
+        QTest::mouseRelease(c.window->windowHandle(), Qt::LeftButton, {}, QPoint(1, 1));
+        QTest::mouseRelease(c.window->windowHandle(), Qt::RightButton, {}, QPoint(1, 1));
     }
 
     void rawByte_data()
@@ -124,18 +160,15 @@ private slots:
         QTest::newRow("blanks around") << "  137 " << 137;
         QTest::newRow("plus sign") << "+131" << 131;
         QTest::newRow("minus zero") << "-0" << 0;
-        QTest::newRow("leading zeros") << "007" << 7;
         QTest::newRow("256") << "256" << -1;
         QTest::newRow("-1") << "-1" << -1;
         QTest::newRow("empty") << "" << -1;
         QTest::newRow("blanks only") << "   " << -1;
         QTest::newRow("two numbers") << "128 130" << -1;
-        QTest::newRow("comma list") << "128,130" << -1;
         QTest::newRow("blank after sign") << "- 5" << -1;
         QTest::newRow("sign alone") << "+" << -1;
         QTest::newRow("fraction") << "1.5" << -1;
         QTest::newRow("hex") << "0x80" << -1;
-        QTest::newRow("exponent") << "1e2" << -1;
         QTest::newRow("beyond 32 bits") << "4294967424" << -1;
         QTest::newRow("huge") << "99999999999999999999999999" << -1;
         QTest::newRow("arabic-indic digits") << QString::fromUtf8("\u0661\u0662") << -1;
@@ -149,49 +182,84 @@ private slots:
         c.port->clearRecord();
         c.type("txtSCI", text);
         c.click("btnSend");
+        c.click("btnSend");
         if (expected < 0) {
             QVERIFY(c.port->writes().isEmpty());
-            QCOMPARE(c.messages().size(), 1);
-            QVERIFY(c.messages()[0].contains("0 to 255"));
+            QVERIFY(!c.messages().isEmpty() && c.messages()[0].contains("0 to 255"));
         } else {
-            QCOMPARE(c.port->writes(), QList<QByteArray>{QByteArray(1, static_cast<char>(expected))});
+            QCOMPARE(c.port->writes(), QList<QByteArray>(2, QByteArray(1, static_cast<char>(expected))));
             QVERIFY(c.messages().isEmpty());
-            c.click("btnSend");
-            QCOMPARE(c.port->writes().size(), 2);
         }
         QCOMPARE(c.get<QLineEdit>("txtSCI")->text(), text);
     }
 
-    void failedWritesAreShownOncePerRun()
+    // Each stop is written inside the decoding walk, so all are out before the report shows.
+    void stopsBeforeTheReport_data()
     {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<int>("stops");
+        QTest::addColumn<QString>("indicators");
+        QTest::addColumn<QString>("firstLine");
+        QTest::newRow("bump right") << "pkt:0=1" << 1 << "labelBumpRight" << "Bump Right";
+        QTest::newRow("both bumpers") << "pkt:0=3" << 2 << "labelBumpLeft labelBumpRight" << "Bump Right";
+        QTest::newRow("left cliff") << "pkt:2=1" << 1 << "" << "Left Cliff";
+        QTest::newRow("right wheel overcurrent") << "pkt:7=8" << 1 << "" << "RightWheel Overcurrent";
+        QTest::newRow("wheel drops stop nothing") << "pkt:0=28" << 0
+                                                  << "labelWheeldropLeft labelCaster labelWheeldropRight" << "Wheeldrop Right";
+        QTest::newRow("eight conditions") << "pkt:0=3,2=1,3=1,4=1,5=1,7=24" << 8 << "labelBumpLeft labelBumpRight" << "Bump Right";
+    }
+    void stopsBeforeTheReport()
+    {
+        QFETCH(QString, answer);
+        QFETCH(int, stops);
+        QFETCH(QString, indicators);
+        QFETCH(QString, firstLine);
         Console c;
-        c.startLive();
-        c.port->failWrites("The device refused the write.");
-        for (int i = 0; i < 5; ++i)
-            c.tick();
-        c.click("btnSpot");
-        QCOMPARE(c.messages().size(), 1);
-        QVERIFY(c.messages()[0].contains("The device refused the write."));
-        // A write that gets through ends the run; the next failure is news again.
-        c.dismissMessages();
-        c.port->failWrites(QString());
-        c.tick();
-        c.port->failWrites("Gone again.");
-        c.tick();
-        c.tick();
-        QCOMPARE(c.messages().size(), 1);
-        QVERIFY(c.messages()[0].contains("Gone again."));
+        c.run(kLive);
+        c.port->clearRecord();
+        QList<qsizetype> writesAtChange;
+        QObject::connect(c.get<QTextEdit>("rtbWexbin"), &QTextEdit::textChanged, c.window.get(),
+                         [&] { writesAtChange << c.port->writes().size(); });
+        c.run(answer);
+        QCOMPARE(c.port->log(), QStringList(stops, kStop));
+        QCOMPARE(writesAtChange, QList<qsizetype>{stops});
+        QCOMPARE(c.indicators(), indicators);
+        QCOMPARE(c.report().section('\n', 0, 0), firstLine);
+        QVERIFY(c.report().endsWith("\nEnd Sensor Data\n"));
     }
 
-    void safeModeThatCouldNotBeSentUnlocksNothing()
+    void pollSetsUpThePortAndHidesTheIndicatorsInOrder()
     {
         Console c;
-        c.connectPort();
-        c.port->failWrites("Write refused.");
-        c.click("btnSafe");
-        QCOMPARE(c.messages().size(), 1);
-        QVERIFY(!c.get("frameDrive")->isEnabled());
-        QVERIFY(!c.get("GetSensorData")->isEnabled());
+        c.run(kLive + " pkt:0=31");
+        QCOMPARE(c.indicators(), "labelBumpLeft labelWheeldropLeft labelCaster labelWheeldropRight labelBumpRight");
+        struct HideLog : QObject {
+            QStringList hidden;
+            bool eventFilter(QObject *watched, QEvent *e) override
+            {
+                if (e->type() == QEvent::Hide)
+                    hidden << watched->objectName();
+                return false;
+            }
+        } log;
+        for (QLabel *label : c.window->findChildren<QLabel *>(QRegularExpression("^label")))
+            label->installEventFilter(&log);
+        c.port->setInputLen(0);
+        c.port->setRThreshold(0);
+        c.port->clearRecord();
+        c.run("tick");
+        QCOMPARE(log.hidden, (QStringList{"labelBumpLeft", "labelBumpRight", "labelCaster", "labelWheeldropLeft",
+                                      "labelWheeldropRight"}));
+        QCOMPARE(c.port->inputLen(), 26);
+        QCOMPARE(c.port->rThreshold(), 1);
+        QCOMPARE(c.port->log(), QStringList{kRequest});
+    }
+
+    void windowDestroyedWithAButtonHeld()
+    {
+        Console c;
+        c.run(kInit + " press:btnRight");
+        c.window.reset(); // the port goes with it; no handler may run on the half-destroyed window
     }
 };
 
