@@ -182,7 +182,13 @@ private slots:
         QTest::newRow("below 16 bits") << "mnuFileKrennet" << "-32769" << settings << "" << "is not a port number";
         QTest::newRow("zero") << "mnuFileWexbin" << "0" << settings << "" << "port numbers start at 1";
         QTest::newRow("negative") << "mnuFileWexbin" << "-4" << settings << "" << "port numbers start at 1";
-        QTest::newRow("settings refused") << "mnuFileWexbin" << "3" << "57600,x,8,1" << "" << "parity";
+        QTest::newRow("parity") << "mnuFileWexbin" << "3" << "57600,x,8,1" << "" << "parity \"x\"";
+        QTest::newRow("baud not a number") << "mnuFileWexbin" << "3" << "fast,n,8,1" << "" << "baud rate \"fast\"";
+        QTest::newRow("baud zero") << "mnuFileWexbin" << "3" << "0,n,8,1" << "" << "baud rate \"0\"";
+        QTest::newRow("baud negative") << "mnuFileWexbin" << "3" << "-9600,n,8,1" << "" << "baud rate \"-9600\"";
+        QTest::newRow("data bits") << "mnuFileWexbin" << "3" << "57600,n,9,1" << "" << "data bits \"9\"";
+        QTest::newRow("stop bits") << "mnuFileWexbin" << "3" << "57600,n,8,3" << "" << "stop bits \"3\"";
+        QTest::newRow("five fields") << "mnuFileWexbin" << "3" << "57600,n,8,1,1" << "" << "four fields";
         QTest::newRow("settings refused before a bad number") << "mnuFileWexbin" << "x" << "fast" << ""
                                                               << "four fields";
         QTest::newRow("busy") << "mnuFileDallop" << "3" << settings << "Port 3 is in use by another program."
