@@ -253,15 +253,19 @@ private slots:
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("after");
         QTest::addColumn<int>("delayMs"); // at least, from request to the first byte
-        QTest::addColumn<int>("gapMs");   // at least, from the first piece to the last
-        QTest::newRow("stray before") << QStringList{"--stray-before", "3"} << kStray.repeated(3) << QByteArray() << 0 << 0;
-        QTest::newRow("stray after") << QStringList{"--stray-after", "2"} << QByteArray() << kStray.repeated(2) << 0 << 0;
-        QTest::newRow("extra byte") << QStringList{"--extra-byte"} << QByteArray() << QByteArray(1, '\0') << 0 << 0;
+        QTest::addColumn<int>("spreadMs"); // at least, from the first piece to the last
+        QTest::addColumn<int>("firstPiece");
+        QTest::newRow("stray before") << QStringList{"--stray-before", "3"} << kStray.repeated(3) << QByteArray() << 0 << 0 << 29;
+        QTest::newRow("stray after") << QStringList{"--stray-after", "2"} << QByteArray() << kStray.repeated(2) << 0 << 0 << 28;
+        QTest::newRow("extra byte") << QStringList{"--extra-byte"} << QByteArray() << QByteArray(1, '\0') << 0 << 0 << 27;
         QTest::newRow("extra byte and stray after") << QStringList{"--extra-byte", "--stray-after", "1"} << QByteArray()
-                                                    << QByteArray(1, '\0') + kStray << 0 << 0;
+                                                    << QByteArray(1, '\0') + kStray << 0 << 0 << 28;
         QTest::newRow("split 10,16 with gap") << QStringList{"--split", "10,16", "--gap", "80"} << QByteArray()
-                                              << QByteArray() << 0 << 70;
-        QTest::newRow("delay") << QStringList{"--delay", "150"} << QByteArray() << QByteArray() << 145 << 0;
+                                              << QByteArray() << 0 << 70 << 10;
+        // Pieces of 4 bytes after the first 4, each 20 ms after the one before.
+        QTest::newRow("split 4,4 with gap") << QStringList{"--split", "4,4", "--gap", "20"} << QByteArray()
+                                            << QByteArray() << 0 << 115 << 4;
+        QTest::newRow("delay") << QStringList{"--delay", "150"} << QByteArray() << QByteArray() << 145 << 0 << 26;
     }
     void faults()
     {
@@ -269,7 +273,8 @@ private slots:
         QFETCH(QByteArray, before);
         QFETCH(QByteArray, after);
         QFETCH(int, delayMs);
-        QFETCH(int, gapMs);
+        QFETCH(int, spreadMs);
+        QFETCH(int, firstPiece);
         SimRobot sim;
         LineClient c;
         QVERIFY(sim.start(QStringList{"--port", "51"} + args) && c.open(sim.linkPath()));
@@ -286,11 +291,10 @@ private slots:
             QVERIFY(looksLikePacket0(got.mid(before.size(), 26)));
             QCOMPARE(got.mid(before.size() + 26), after);
             const double firstMs = double(pieces.first().atNs - sentNs) / 1e6;
-            const double spreadMs = double(pieces.last().atNs - pieces.first().atNs) / 1e6;
+            const double spread = double(pieces.last().atNs - pieces.first().atNs) / 1e6;
             QVERIFY2(firstMs >= delayMs && firstMs < delayMs + 450, qPrintable(QString::number(firstMs)));
-            QVERIFY2(spreadMs >= gapMs && spreadMs < gapMs + 330, qPrintable(QString::number(spreadMs)));
-            if (gapMs > 0)
-                QCOMPARE(pieces.first().bytes.size(), 10);
+            QVERIFY2(spread >= spreadMs && spread < spreadMs + 330, qPrintable(QString::number(spread)));
+            QCOMPARE(pieces.first().bytes.size(), firstPiece);
         }
     }
 
