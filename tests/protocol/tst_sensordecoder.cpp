@@ -7,6 +7,7 @@
 
 using velmora::SensorIndicator;
 using velmora::SensorPacket;
+Q_DECLARE_METATYPE(SensorPacket)
 
 namespace {
 
@@ -71,21 +72,8 @@ SensorPacket quietPacket(std::initializer_list<std::pair<int, int>> bytes)
 
 QStringList tail(const QString &distance = "0", const QString &angle = "0")
 {
-    return {"Distance = " + distance,
-            "Angle = " + angle,
-            "Charging State = Not Charging",
-            "Voltage: 0mv",
-            "Battery Current Draw: 0",
-            "Temperature: 0C",
-            "Charge: 0maH",
-            "Capacity: 0maH",
-            "",
-            "End Sensor Data"};
-}
-
-QByteArray bytes(const SensorPacket &p)
-{
-    return QByteArray(reinterpret_cast<const char *>(p.data()), static_cast<qsizetype>(p.size()));
+    return {"Distance = " + distance, "Angle = " + angle, "Charging State = Not Charging", "Voltage: 0mv",
+            "Battery Current Draw: 0", "Temperature: 0C", "Charge: 0maH", "Capacity: 0maH", "", "End Sensor Data"};
 }
 
 } // namespace
@@ -96,86 +84,86 @@ class TestSensorDecoder : public QObject
 private slots:
     void walk_data()
     {
-        QTest::addColumn<QByteArray>("packet");
+        QTest::addColumn<SensorPacket>("packet");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("all zero") << bytes(SensorPacket{}) << (QStringList{"Remote Control Command = 0"} + tail());
-        QTest::newRow("remote 255 drops its line") << bytes(quietPacket({})) << tail();
-        QTest::newRow("remote 0x81") << bytes(quietPacket({{10, 0x81}}))
+        QTest::newRow("all zero") << SensorPacket{} << (QStringList{"Remote Control Command = 0"} + tail());
+        QTest::newRow("remote 255 drops its line") << quietPacket({}) << tail();
+        QTest::newRow("remote 0x81") << quietPacket({{10, 0x81}})
                                      << (QStringList{"Remote Control Command = 129"} + tail());
 
-        QTest::newRow("distance -10") << bytes(quietPacket({{12, 255}, {13, 246}})) << tail("-10");
-        QTest::newRow("distance min") << bytes(quietPacket({{12, 128}, {13, 0}})) << tail("-32768");
-        QTest::newRow("distance max") << bytes(quietPacket({{12, 127}, {13, 255}})) << tail("32767");
-        QTest::newRow("angle -1") << bytes(quietPacket({{14, 255}, {15, 255}})) << tail("0", "-1");
-        QTest::newRow("angle 256") << bytes(quietPacket({{14, 1}, {15, 0}})) << tail("0", "256");
+        QTest::newRow("distance -10") << quietPacket({{12, 255}, {13, 246}}) << tail("-10");
+        QTest::newRow("distance min") << quietPacket({{12, 128}, {13, 0}}) << tail("-32768");
+        QTest::newRow("distance max") << quietPacket({{12, 127}, {13, 255}}) << tail("32767");
+        QTest::newRow("angle -1") << quietPacket({{14, 255}, {15, 255}}) << tail("0", "-1");
+        QTest::newRow("angle 256") << quietPacket({{14, 1}, {15, 0}}) << tail("0", "256");
 
         QStringList t = tail();
         t[4] = "Battery Current Draw: -500";
-        QTest::newRow("current -500") << bytes(quietPacket({{19, 254}, {20, 12}})) << t;
+        QTest::newRow("current -500") << quietPacket({{19, 254}, {20, 12}}) << t;
         t = tail();
         t[5] = "Temperature: -1C";
-        QTest::newRow("temperature -1") << bytes(quietPacket({{21, 255}})) << t;
+        QTest::newRow("temperature -1") << quietPacket({{21, 255}}) << t;
         t[5] = "Temperature: -128C";
-        QTest::newRow("temperature -128") << bytes(quietPacket({{21, 128}})) << t;
+        QTest::newRow("temperature -128") << quietPacket({{21, 128}}) << t;
         t = tail();
         t[3] = "Voltage: 65535mv";
         t[6] = "Charge: 65535maH";
         t[7] = "Capacity: 65535maH";
         QTest::newRow("unsigned fields at max")
-            << bytes(quietPacket({{17, 255}, {18, 255}, {22, 255}, {23, 255}, {24, 255}, {25, 255}})) << t;
+            << quietPacket({{17, 255}, {18, 255}, {22, 255}, {23, 255}, {24, 255}, {25, 255}}) << t;
 
         const char *states[] = {"Not Charging", "Charging Recovery", "Charging", "Trickle Charging", "Waiting",
                                 "Charging Error"};
         for (int s = 1; s <= 5; ++s) {
             t = tail();
             t[2] = QStringLiteral("Charging State = %1").arg(QLatin1String(states[s]));
-            QTest::newRow(qPrintable(QStringLiteral("charging state %1").arg(s))) << bytes(quietPacket({{16, s}}))
+            QTest::newRow(qPrintable(QStringLiteral("charging state %1").arg(s))) << quietPacket({{16, s}})
                                                                                  << t;
         }
         // No name and no line end: the voltage continues the line.
         t = tail();
         t.removeAt(2);
         t[2] = "Charging State = Voltage: 0mv";
-        QTest::newRow("charging state 9") << bytes(quietPacket({{16, 9}})) << t;
+        QTest::newRow("charging state 9") << quietPacket({{16, 9}}) << t;
         t[2] = "Charging State = Voltage: 12mv";
-        QTest::newRow("charging state 6") << bytes(quietPacket({{16, 6}, {18, 12}})) << t;
+        QTest::newRow("charging state 6") << quietPacket({{16, 6}, {18, 12}}) << t;
 
         QTest::newRow("byte 0 = 31")
-            << bytes(quietPacket({{0, 31}}))
+            << quietPacket({{0, 31}})
             << (QStringList{"Bump Right", "<show BumpRight>", "<stop>", "Bump Left", "<show BumpLeft>", "<stop>",
                             "Wheeldrop Right", "<show WheeldropRight>", "Wheeldrop Left", "<show WheeldropLeft>",
                             "Wheeldrop Caster", "<show Caster>"} +
                 tail());
         QTest::newRow("high bits of flag bytes ignored")
-            << bytes(quietPacket({{0, 0xE0}, {7, 0xE0}, {11, 0xF0}})) << tail();
+            << quietPacket({{0, 0xE0}, {7, 0xE0}, {11, 0xF0}}) << tail();
         QTest::newRow("single-flag bytes read bit 0 only")
-            << bytes(quietPacket({{1, 2}, {2, 2}, {3, 254}, {4, 2}, {5, 2}, {6, 2}})) << tail();
+            << quietPacket({{1, 2}, {2, 2}, {3, 254}, {4, 2}, {5, 2}, {6, 2}}) << tail();
         QTest::newRow("eight stops, each after its line")
-            << bytes(quietPacket({{0, 3}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {7, 24}}))
+            << quietPacket({{0, 3}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {7, 24}})
             << (QStringList{"Bump Right", "<show BumpRight>", "<stop>", "Bump Left", "<show BumpLeft>", "<stop>",
                             "Left Cliff", "<stop>", "Front Left Cliff", "<stop>", "Front Right Cliff", "<stop>",
                             "Right Cliff", "<stop>", "RightWheel Overcurrent", "<stop>", "LeftWheel Overcurrent",
                             "<stop>"} +
                 tail());
         QTest::newRow("lines without stops")
-            << bytes(quietPacket({{1, 1}, {6, 1}, {7, 7}}))
+            << quietPacket({{1, 1}, {6, 1}, {7, 7}})
             << (QStringList{"Wall is on right", "Virtual Wall is near", "SideBrush OverCurrent", "Vacuum OverCurrent",
                             "Main Brush OverCurrent"} +
                 tail());
-        QTest::newRow("right dirt only") << bytes(quietPacket({{9, 7}}))
+        QTest::newRow("right dirt only") << quietPacket({{9, 7}})
                                          << (QStringList{"Right Dirt Sensor = 7"} + tail());
-        QTest::newRow("both dirt at max") << bytes(quietPacket({{8, 255}, {9, 1}}))
+        QTest::newRow("both dirt at max") << quietPacket({{8, 255}, {9, 1}})
                                           << (QStringList{"Left Dirt Sensor = 255", "Right Dirt Sensor = 1"} + tail());
         QTest::newRow("four buttons in order")
-            << bytes(quietPacket({{11, 15}}))
+            << quietPacket({{11, 15}})
             << (QStringList{"Max button pressed", "Clean button pressed", "Spot button pressed", "Power button pressed"} +
                 tail());
 
         const SensorPacket example{3, 0, 1, 0, 0, 0, 0, 8, 0, 7, 255, 2, 255, 246, 0, 5, 2, 62, 128, 254, 12, 25, 9, 196,
                                    10, 140};
         QTest::newRow("full example")
-            << bytes(example)
+            << example
             << QStringList{"Bump Right", "<show BumpRight>", "<stop>", "Bump Left", "<show BumpLeft>", "<stop>",
                            "Left Cliff", "<stop>", "RightWheel Overcurrent", "<stop>", "Right Dirt Sensor = 7",
                            "Clean button pressed", "Distance = -10", "Angle = 5", "Charging State = Charging",
@@ -186,7 +174,7 @@ private slots:
         const SensorPacket distinct{0, 0, 0, 0, 0, 0, 0, 0, 11, 12, 13, 0, 0x01, 0x02, 0x03, 0x04, 3, 0x05, 0x06,
                                     0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D};
         QTest::newRow("distinct fields")
-            << bytes(distinct)
+            << distinct
             << QStringList{"Left Dirt Sensor = 11", "Right Dirt Sensor = 12", "Remote Control Command = 13",
                            "Distance = 258", "Angle = 772", "Charging State = Trickle Charging", "Voltage: 1286mv",
                            "Battery Current Draw: 1800", "Temperature: 9C", "Charge: 2571maH", "Capacity: 3085maH", "",
@@ -195,15 +183,12 @@ private slots:
 
     void walk()
     {
-        QFETCH(QByteArray, packet);
+        QFETCH(SensorPacket, packet);
         QFETCH(QStringList, expected);
-        QCOMPARE(packet.size(), 26);
-        SensorPacket p{};
-        std::copy(packet.begin(), packet.end(), p.begin());
 
         std::string report = "left from before\r\n"; // replaced, not appended to
         TraceSink sink(report);
-        velmora::DecodeSensorPacketInto(p, sink, report);
+        velmora::DecodeSensorPacketInto(packet, sink, report);
         sink.flush();
         QCOMPARE(sink.trace, expected);
         // The report ends with its last line end; nothing dangles.
@@ -215,7 +200,7 @@ private slots:
 
         // The returning form gives the same text.
         TraceSink other(report);
-        QCOMPARE(velmora::DecodeSensorPacket(p, other), report);
+        QCOMPARE(velmora::DecodeSensorPacket(packet, other), report);
     }
 };
 
