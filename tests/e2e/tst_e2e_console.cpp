@@ -118,10 +118,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(s.shown >= 6, 10000);
         s.c.click("GetSensorData");
 
-        const QList<TraceEntry> tx = s.sim.sent();
-        QCOMPARE(tx[0].bytes.size(), 10);
-        QCOMPARE(tx[1].bytes.size(), 16);
-        QVERIFY(tx[1].t - tx[0].t >= gap / 1000.0 * 0.9);
         // Every request but the one still in flight when the view stopped was shown.
         const int requests = countOf(s.sim.received(), QByteArray("\x8e\0", 2));
         QVERIFY2(s.shown >= requests - 1, qPrintable(QStringLiteral("%1 shown, %2 asked").arg(s.shown).arg(requests)));

@@ -209,15 +209,25 @@ private slots:
         QCOMPARE(port_->input(), garbage.left(SerialPort::kInputLimit));
     }
 
-    // Shutdown writes the Start byte and closes at once: it must still reach the robot.
-    void lastBytesBeforeCloseArrive()
+    // Shutdown writes the Start byte and closes at once: it must still reach the robot. What
+    // was waiting goes with the close, and the port opens again as new.
+    void closeDrainsOutputAndReopens()
     {
         QVERIFY2(open(), qPrintable(port_->errorString()));
+        QVERIFY(pty_->write(filler(5)));
+        QTRY_COMPARE(port_->inBufferCount(), 5);
         QVERIFY(port_->outputBytes(QByteArray("\x89\x00\x00\x00\x00", 5)));
         QVERIFY(port_->outputBytes(QByteArray("\x80", 1)));
         QVERIFY(port_->setPortOpen(false));
         QVERIFY(!port_->portOpen());
+        QCOMPARE(port_->inBufferCount(), 0);
         QTRY_COMPARE(pty_->received(), QByteArray("\x89\x00\x00\x00\x00\x80", 6));
+
+        QVERIFY2(port_->setPortOpen(true), qPrintable(port_->errorString()));
+        QCOMPARE(port_->device(), pty_->slavePath());
+        EventLog events(*port_);
+        QVERIFY(pty_->write(filler(26)));
+        QTRY_COMPARE(events.waiting, QList<int>{26});
     }
 
     void deviceLossIsReportedOnceAndGoesQuiet()
@@ -341,20 +351,6 @@ private slots:
         QVERIFY(port_->outputBytes(QByteArray(1, '\x80')));
         QTRY_COMPARE(pty_->received(), QByteArray(1, '\x80'));
         QCOMPARE(lost.size(), 0);
-    }
-
-    void reopensAfterClose()
-    {
-        QVERIFY2(open(), qPrintable(port_->errorString()));
-        QVERIFY(pty_->write(filler(5)));
-        QTRY_COMPARE(port_->inBufferCount(), 5);
-        QVERIFY(port_->setPortOpen(false));
-        QCOMPARE(port_->inBufferCount(), 0);
-        QVERIFY2(port_->setPortOpen(true), qPrintable(port_->errorString()));
-        QCOMPARE(port_->device(), pty_->slavePath());
-        EventLog events(*port_);
-        QVERIFY(pty_->write(filler(26)));
-        QTRY_COMPARE(events.waiting, QList<int>{26});
     }
 };
 

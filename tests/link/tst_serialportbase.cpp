@@ -1,4 +1,4 @@
-// Rules every backend shares, through the fake port: RTS across opens, output of text, input().
+// Rules every backend shares, through the fake port: RTS across opens, output of text.
 #include "link/fakeserialport.h"
 
 #include <QTest>
@@ -38,31 +38,6 @@ private slots:
         QVERIFY2(port.errorString().contains(QStringLiteral("position 3")), qPrintable(port.errorString()));
         QVERIFY(port.output(QStringLiteral("\u0080\u00ff")));
         QCOMPARE(port.writes(), QList<QByteArray>{QByteArray("\x80\xff")});
-    }
-
-    void inputTakesAtMostInputLen_data()
-    {
-        QTest::addColumn<int>("inputLen");
-        QTest::addColumn<int>("taken");
-        QTest::newRow("0 takes all") << 0 << 30;
-        QTest::newRow("fewer") << 3 << 3;
-        QTest::newRow("one answer") << 26 << 26;
-        QTest::newRow("more than wait") << 40 << 30;
-    }
-    void inputTakesAtMostInputLen()
-    {
-        QFETCH(int, inputLen);
-        QFETCH(int, taken);
-        FakeSerialPort port;
-        QVERIFY(port.setPortOpen(true));
-        QByteArray bytes;
-        for (int i = 0; i < 30; ++i)
-            bytes.append(static_cast<char>(200 + i));
-        port.injectQuietly(bytes);
-        port.setInputLen(inputLen);
-        QCOMPARE(port.input(), bytes.left(taken));
-        QCOMPARE(port.inBufferCount(), 30 - taken);
-        QCOMPARE(port.input(), inputLen == 0 ? QByteArray() : bytes.mid(taken, inputLen));
     }
 };
 

@@ -463,20 +463,11 @@ private slots:
         QCOMPARE(out.right(4), QByteArray("OK\r\n"));
     }
 
-    void unplugAndLineDown()
+    void writesGoWithTheLine()
     {
+        // Writes still waiting when the line goes are lost with it.
         Rig rig;
         rig.send(kStart);
-        // Unplug after a time counted from the command; the line owner sees it due then.
-        rig.hands("fault unplug-after 200");
-        rig.clock.advance(0.199);
-        QVERIFY(!rig.sim->unplugDue());
-        rig.clock.advance(0.001);
-        QVERIFY(rig.sim->unplugDue());
-        rig.hands("fault unplug-after off");
-        QVERIFY(!rig.sim->unplugDue());
-
-        // Writes still waiting when the line goes are lost with it.
         rig.hands("fault delay 100");
         rig.send(kSensors0);
         rig.sim->lineDown("test");
