@@ -310,23 +310,6 @@ private slots:
         QVERIFY(isProbeAnswer(got.mid(26)));
     }
 
-    void faultAtRunTime()
-    {
-        SimRobot sim;
-        LineClient c;
-        QVERIFY(sim.start({"--port", "55"}) && c.open(sim.linkPath()));
-        sim.command("fault stray-before 2 extra-byte");
-        QVERIFY(sim.waitForOutput("faults: stray-before 2, extra-byte\n"));
-        c.send(kStart + kProbe);
-        const QByteArray got = c.read(13);
-        QCOMPARE(got.left(2), kStray.repeated(2));
-        QVERIFY(isProbeAnswer(got.mid(2, 10)));
-        QCOMPARE(got.right(1), QByteArray(1, '\0'));
-        sim.command("fault off");
-        QVERIFY(sim.waitForOutput("faults: none\n"));
-        QVERIFY(freshOpenAnswers(sim));
-    }
-
     // The line goes and comes back by itself with both options, and by hand with the
     // commands; the robot keeps its mode, and a client of the old line stays cut off.
     void unplugAndReplug()
