@@ -45,6 +45,15 @@ QApplication *g_app = nullptr;
     std::abort();
 }
 
+// VELMORA_FUZZ_TRACE=1 prints every step, for reading a crashing input.
+bool g_trace = false;
+
+void note(const char *what, int a = -1, int b = -1)
+{
+    if (g_trace)
+        std::fprintf(stderr, "  %s %d %d\n", what, a, b);
+}
+
 void check(bool ok, const char *what)
 {
     if (!ok)
@@ -79,13 +88,18 @@ public:
     // from the view off, no message open, the port just connected and nothing received.
     void restart()
     {
-        if (isOn())
-            toggleLive();
-        if (port_->portOpen())
-            disconnect();
         for (QMessageBox *box : window_->findChildren<QMessageBox *>())
             box->close();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        // The switch is usable only after Initialize Safe Mode, so connect first, whatever the
+        // last input left.
+        if (port_->portOpen())
+            clickPort();
+        connect();
+        if (isOn())
+            toggleLive();
+        clickPort();
+        check(!isOn() && !port_->portOpen() && window_->sensorPollActive() == 0, "could not start afresh");
         port_->clearRecord();
         changes_.clear();
         stream_.clear();
@@ -95,18 +109,29 @@ public:
 
     void connect()
     {
+        note("connect");
         find<QAbstractButton>("btnPort")->click();
         check(port_->portOpen(), "Connect did not open the port");
         find<QAbstractButton>("btnSafe")->click();
     }
 
-    void disconnect() { find<QAbstractButton>("btnPort")->click(); }
+    // Disconnect, or Connect without Initialize Safe Mode, as the button says.
+    void clickPort()
+    {
+        note("port button", port_->portOpen());
+        find<QAbstractButton>("btnPort")->click();
+    }
 
-    void unplug() { port_->unplug(); }
+    void unplug()
+    {
+        note("unplug");
+        port_->unplug();
+    }
 
     void toggleLive()
     {
         const bool wasOn = isOn();
+        note(wasOn ? "switch off" : "switch on", live_->isEnabled());
         const qsizetype writesBefore = port_->writes().size();
         live_->click();
         check(port_->writes().size() == writesBefore, "switching the view wrote something");
@@ -123,6 +148,7 @@ public:
         if (!timer_->isActive())
             return;
         const qsizetype writesBefore = port_->writes().size();
+        note("tick", port_->portOpen(), port_->inBufferCount());
         QMetaObject::invokeMethod(timer_, "timeout", Qt::DirectConnection);
         const QList<QByteArray> writes = port_->writes();
         if (!port_->portOpen()) {
@@ -148,6 +174,7 @@ public:
         if (stream_.size() > FakeSerialPort::kInputLimit)
             stream_.remove(0, stream_.size() - FakeSerialPort::kInputLimit);
         if (!event) {
+            note("receive quietly", waiting, static_cast<int>(piece.size()));
             port_->injectQuietly(piece);
             return;
         }
@@ -157,6 +184,7 @@ public:
         const QByteArray all = stream_.right(total);
         const bool eventRaised = port_->rThreshold() >= 1 && total >= port_->rThreshold();
         const bool shouldShow = outstanding_ && eventRaised && total == static_cast<int>(velmora::kSensorPacketSize);
+        note(event ? "receive" : "receive quietly", waiting, static_cast<int>(piece.size()));
 
         const qsizetype writesBefore = port_->writes().size();
         changes_.clear();
@@ -246,6 +274,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
     static char *qtArgv[] = {(*argv)[0], nullptr};
     (void)argc;
     g_app = new QApplication(qtArgc, qtArgv);
+    g_trace = qEnvironmentVariableIsSet("VELMORA_FUZZ_TRACE");
     return 0;
 }
 
@@ -286,7 +315,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             h.unplug();
             break;
         case 14:
-            h.disconnect();
+            h.clickPort();
             break;
         case 15:
             if (!h.portOpen())

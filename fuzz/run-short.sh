@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang in build/fuzz and runs each for a short while.
 # Fails (non-zero) when a target finds a crash or a broken invariant.
 #
-# usage: fuzz/run-short.sh [seconds per target, default 60]
+# usage: fuzz/run-short.sh [seconds per target, default 60] [target...]
 # A long run: fuzz/run-short.sh 1500. Logs, crashing inputs and a Markdown summary of the run
 # (summary.md: executions, time, result per target) are left in build/fuzz/findings
 # (VELMORA_FUZZ_BUILD=dir builds and keeps them elsewhere).
@@ -17,6 +17,7 @@ build=${VELMORA_FUZZ_BUILD:-build/fuzz}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
     -DVELMORA_FUZZ=ON -DVELMORA_BUILD_TESTS=OFF >/dev/null
 targets=(fuzz_decoder fuzz_receive)
+[ $# -gt 1 ] && targets=("${@:2}")
 # The window keeps caches that grow on first use, so libFuzzer would run a full leak scan after
 # almost every input of fuzz_receive; leaks there are the soak's business, memory errors stay on.
 declare -A extra=([fuzz_decoder]="" [fuzz_receive]="-detect_leaks=0")
