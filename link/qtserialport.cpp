@@ -46,7 +46,9 @@ QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
     quiet_.setTimerType(Qt::PreciseTimer);
     connect(&quiet_, &QTimer::timeout, this, [this] { raiseReceive(); });
     connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
-    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError);
+    // Queued: a write that fails hands the loss over from the event loop, never from inside the
+    // caller's write (a stop written in the middle of decoding a packet).
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError, Qt::QueuedConnection);
 }
 
 QtSerialPort::~QtSerialPort()
@@ -166,8 +168,12 @@ bool QtSerialPort::applyRts(bool on)
 
 bool QtSerialPort::writeDevice(const QByteArray &bytes)
 {
-    if (port_.write(bytes) == bytes.size())
+    if (port_.write(bytes) == bytes.size()) {
+        // To the driver now, not on the event loop's next pass: a stop written while a packet is
+        // decoded must not wait until the report has been laid out and drawn.
+        port_.flush();
         return true;
+    }
     setError(tr("%1 refused the write (%2); the bytes were not sent.").arg(portText(), port_.errorString()));
     port_.clearError();
     return false;
