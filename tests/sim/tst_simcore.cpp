@@ -391,6 +391,8 @@ private slots:
         QTest::newRow("lower case commands") << QByteArrayList{esc, "atsw22,6,1,1\r", "atsw23,6,0,1\r", "atsw23,6,1,1\r", "atmd\r"}
                                              << true;
         QTest::newRow("pin left an input") << QByteArrayList{esc, "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"} << false;
+        QTest::newRow("another pin made an output") << QByteArrayList{esc, "ATSW22,5,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"}
+                                                    << false;
         QTest::newRow("low but never high") << QByteArrayList{esc, "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATMD\r"} << false;
         QTest::newRow("another pin") << QByteArrayList{esc, "ATSW22,5,1,1\r", "ATSW23,5,0,1\r", "ATSW23,5,1,1\r", "ATMD\r"}
                                      << false;
