@@ -8,7 +8,6 @@
 
 using velmora::console::FrmMain;
 using velmora::test::Console;
-using velmora::test::packet;
 
 namespace {
 
