@@ -167,6 +167,7 @@ private slots:
         QTest::newRow("blanks around") << "  137 " << 137;
         QTest::newRow("plus sign") << "+131" << 131;
         QTest::newRow("minus zero") << "-0" << 0;
+        QTest::newRow("leading zeros") << "007" << 7;
         QTest::newRow("256") << "256" << -1;
         QTest::newRow("-1") << "-1" << -1;
         QTest::newRow("empty") << "" << -1;

@@ -74,6 +74,8 @@ private slots:
                                            << "mnuFileDallop" << "";
         QTest::newRow("safe mode twice") << "dallop connect safe safe" << kRunningOff << "Disconnect" << false
                                          << "mnuFileDallop" << "";
+        QTest::newRow("cleaning and power buttons change nothing") << "dallop connect safe spot clean max off on"
+                                                                   << kRunningOff << "Disconnect" << false << "mnuFileDallop" << "";
         QTest::newRow("live data") << "dallop connect safe live" << kRunningOff << "Disconnect" << true
                                    << "mnuFileDallop" << "";
         QTest::newRow("live data with a bump") << "dallop connect safe live" + bump << kRunningOff << "Disconnect"

@@ -298,7 +298,10 @@ private slots:
         if (!linkTarget.isEmpty())
             QVERIFY(QFile::link(linkTarget, QStringLiteral("%1/com%2").arg(pty_->linkFolder()).arg(number)));
         port_->setCommPort(number);
-        QVERIFY(!(port_->setSettings(settings) && port_->setPortOpen(true)));
+        const QString before = port_->settings();
+        const bool taken = port_->setSettings(settings);
+        QVERIFY(!(taken && port_->setPortOpen(true)));
+        QCOMPARE(port_->settings(), taken ? settings : before); // a refused text changes nothing
         QVERIFY(!port_->portOpen());
         for (const QString &part : named)
             QVERIFY2(port_->errorString().contains(part), qPrintable(port_->errorString()));

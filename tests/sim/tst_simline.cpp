@@ -325,6 +325,8 @@ private slots:
         QVERIFY(!isLink(sim.linkPath()));
         QVERIFY(sim.waitForOutput("Line plugged in again on port 57 (/dev/pts/"));
         QVERIFY(c.hungUp());
+        // And goes again after the same time.
+        QVERIFY(sim.waitForOutput("line unplugged (unplug-after)", 5000, sim.output().indexOf("Line plugged in again")));
         sim.command("fault unplug-after off");
         QVERIFY(sim.waitForOutput("faults: replug-after 300 ms\n"));
         QTRY_VERIFY(QFileInfo(sim.linkPath()).exists());

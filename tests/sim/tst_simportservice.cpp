@@ -1,5 +1,5 @@
 // The console's own port service and protocol against the running simulator: open the
-// port by its number through the link, start safe mode, drive into the room's east wall,
+// port by its number through the link, start safe mode, drive into the room's north wall,
 // and poll until the sensor packet reports the bump.
 
 #include "simrobot.h"
@@ -40,9 +40,9 @@ private slots:
 
 void TestSimPortService::driveIntoWallReportsBump()
 {
-    // 430 mm in front of the east wall (x = 4000, body radius 170): under two seconds at 255 mm/s.
+    // 430 mm short of the north wall (y = 3000, body radius 170): under two seconds at 255 mm/s.
     SimRobot sim;
-    QVERIFY2(sim.start({"--port", "61", "--quiet", "--pose", "3400,1500,0"}), qPrintable(sim.output()));
+    QVERIFY2(sim.start({"--port", "61", "--quiet", "--pose", "2000,2400,90"}), qPrintable(sim.output()));
     const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(sim.configHome()));
     auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", oldConfig); });
