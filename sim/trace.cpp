@@ -2,6 +2,20 @@
 
 namespace velmora::sim {
 
+namespace {
+// "1 2 3" for the text trace, "1,2,3" for JSON.
+std::string joinBytes(const std::vector<std::uint8_t> &bytes, char separator)
+{
+    std::string out;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        if (i)
+            out += separator;
+        out += std::to_string(bytes[i]);
+    }
+    return out;
+}
+} // namespace
+
 std::string jsonString(const std::string &s)
 {
     std::string out = "\"";
@@ -54,11 +68,7 @@ void Trace::add(double now, Dir dir, const std::vector<std::uint8_t> &bytes, con
         }
         if (!bytes.empty()) {
             line += "  [";
-            for (std::size_t i = 0; i < bytes.size(); ++i) {
-                if (i)
-                    line += ' ';
-                line += std::to_string(bytes[i]);
-            }
+            line += joinBytes(bytes, ' ');
             line += "]";
         }
         emit(text_, line + "\n");
@@ -70,11 +80,7 @@ void Trace::add(double now, Dir dir, const std::vector<std::uint8_t> &bytes, con
         line = head;
         if (dir != Dir::Info) {
             line += ",\"bytes\":[";
-            for (std::size_t i = 0; i < bytes.size(); ++i) {
-                if (i)
-                    line += ',';
-                line += std::to_string(bytes[i]);
-            }
+            line += joinBytes(bytes, ',');
             line += "]";
         }
         line += ",\"meaning\":" + jsonString(meaning) + "}\n";
