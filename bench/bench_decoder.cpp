@@ -18,7 +18,8 @@
 #include <new>
 #include <string>
 
-namespace {
+namespace
+{
 
 std::atomic<long long> g_allocations{0};
 
@@ -57,7 +58,8 @@ void operator delete[](void *p, std::size_t) noexcept
     std::free(p);
 }
 
-namespace {
+namespace
+{
 
 using velmora::SensorIndicator;
 using velmora::SensorPacket;
@@ -74,18 +76,23 @@ public:
 
 const std::array<SensorPacket, 6> kPackets{{
     // Idle on the dock, charging, no remote.
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 2, 0x3E, 0x80, 0x05, 0xDC, 28, 0x0A, 0x8C, 0x0A, 0x8C},
+    {0, 0, 0, 0, 0,    0,    0,    0,    0,  0,    255,  0,    0,
+     0, 0, 0, 2, 0x3E, 0x80, 0x05, 0xDC, 28, 0x0A, 0x8C, 0x0A, 0x8C},
     // Driving straight, wall on the right, some dirt.
-    {0, 1, 0, 0, 0, 0, 0, 0, 12, 3, 255, 0, 0, 0x2A, 0, 0, 0, 0x3A, 0x98, 0xFD, 0x44, 31, 0x08, 0xFC, 0x0A, 0x8C},
+    {0,    1, 0, 0, 0,    0,    0,    0,    12, 3,    255,  0,    0,
+     0x2A, 0, 0, 0, 0x3A, 0x98, 0xFD, 0x44, 31, 0x08, 0xFC, 0x0A, 0x8C},
     // Turning left, remote button, negative distance.
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 130, 0, 0xFF, 0xF6, 0x00, 0x2D, 0, 0x39, 0xD0, 0xFC, 0x18, 30, 0x08, 0x98, 0x0A,
-     0x8C},
+    {0,    0,    0,    0, 0,    0,    0,    0,    0,  0,    130,  0,    0xFF,
+     0xF6, 0x00, 0x2D, 0, 0x39, 0xD0, 0xFC, 0x18, 30, 0x08, 0x98, 0x0A, 0x8C},
     // Bumped both sides, cliff, right wheel overcurrent: every stop at once.
-    {3, 0, 1, 1, 0, 0, 0, 8, 0, 7, 255, 2, 0xFF, 0xF6, 0, 5, 2, 62, 128, 254, 12, 25, 9, 196, 10, 140},
+    {3,    0, 1, 1, 0,  0,   0,   8,  0,  7, 255, 2,  0xFF,
+     0xF6, 0, 5, 2, 62, 128, 254, 12, 25, 9, 196, 10, 140},
     // Lifted: all wheel drops and every cliff, brushes over current.
-    {0x1C, 0, 1, 1, 1, 1, 1, 0x07, 0, 0, 255, 0, 0, 0, 0, 0, 1, 0x3C, 0x00, 0x00, 0x64, 27, 0x09, 0xC4, 0x0A, 0x8C},
+    {0x1C, 0, 1, 1, 1,    1,    1,    0x07, 0,  0,    255,  0,    0,
+     0,    0, 0, 1, 0x3C, 0x00, 0x00, 0x64, 27, 0x09, 0xC4, 0x0A, 0x8C},
     // Charging state the table does not name.
-    {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 9, 0x3E, 0x80, 0x00, 0x00, 26, 0x0A, 0x8C, 0x0A, 0x8C},
+    {0, 0, 0, 0, 0,    0,    0,    0,    0,  0,    255,  0,    0,
+     0, 0, 0, 9, 0x3E, 0x80, 0x00, 0x00, 26, 0x0A, 0x8C, 0x0A, 0x8C},
 }};
 
 using Clock = std::chrono::steady_clock;
@@ -95,8 +102,7 @@ struct Result {
     double allocationsPerPacket = 0;
 };
 
-template <typename Decode>
-Result measure(Decode decode, double seconds)
+template <typename Decode> Result measure(Decode decode, double seconds)
 {
     constexpr long long kBatch = 4096;
     std::size_t next = 0;
@@ -123,14 +129,15 @@ Result measure(Decode decode, double seconds)
         done += kBatch;
         now = Clock::now();
     } while (now < until);
-    result.packetsPerSecond = static_cast<double>(done) / std::chrono::duration<double>(now - start).count();
+    result.packetsPerSecond =
+        static_cast<double>(done) / std::chrono::duration<double>(now - start).count();
     return result;
 }
 
 void print(const char *name, const Result &r)
 {
-    std::printf("%-24s %12.0f packets/s  %6.2f heap allocations per packet\n", name, r.packetsPerSecond,
-                r.allocationsPerPacket);
+    std::printf("%-24s %12.0f packets/s  %6.2f heap allocations per packet\n", name,
+                r.packetsPerSecond, r.allocationsPerPacket);
 }
 
 } // namespace
@@ -147,7 +154,8 @@ int main(int argc, char **argv)
     std::size_t reportBytes = 0;
 
     const Result fresh = measure(
-        [&](const SensorPacket &p) { reportBytes += velmora::DecodeSensorPacket(p, sink).size(); }, seconds);
+        [&](const SensorPacket &p) { reportBytes += velmora::DecodeSensorPacket(p, sink).size(); },
+        seconds);
 
     std::string buffer;
     const Result reused = measure(
@@ -159,7 +167,7 @@ int main(int argc, char **argv)
 
     print("DecodeSensorPacket", fresh);
     print("DecodeSensorPacketInto", reused);
-    std::printf("(%zu packet kinds; %lld indicators, %lld stops, %zu report bytes)\n", kPackets.size(),
-                sink.indicators, sink.stops, reportBytes);
+    std::printf("(%zu packet kinds; %lld indicators, %lld stops, %zu report bytes)\n",
+                kPackets.size(), sink.indicators, sink.stops, reportBytes);
     return 0;
 }

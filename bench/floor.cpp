@@ -18,7 +18,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 bool writeAll(int fd, const unsigned char *bytes, std::size_t n)
 {
@@ -114,7 +115,8 @@ int main(int argc, char **argv)
             return 1;
         }
         unsigned char packet[26];
-        if (readPacket(fd, packet, sizeof packet, static_cast<int>(periodMs) - 20) != sizeof packet) {
+        if (readPacket(fd, packet, sizeof packet, static_cast<int>(periodMs) - 20) !=
+            sizeof packet) {
             ++misses;
             continue;
         }
@@ -127,7 +129,8 @@ int main(int argc, char **argv)
             ++bumps;
         }
     }
-    std::printf("floor: %ld packets, %ld bumped, %ld requests unanswered\n", packets, bumps, misses);
+    std::printf("floor: %ld packets, %ld bumped, %ld requests unanswered\n", packets, bumps,
+                misses);
     ::close(fd);
     return 0;
 }

@@ -2,7 +2,8 @@
 
 #include <QMouseEvent>
 
-namespace velmora::console {
+namespace velmora::console
+{
 
 DriveButton::DriveButton(const QString &text, QWidget *parent) : QPushButton(text, parent) {}
 
@@ -17,9 +18,15 @@ void DriveButton::press(QMouseEvent *e)
     emit mouseDown();
 }
 
-void DriveButton::mousePressEvent(QMouseEvent *e) { press(e); }
+void DriveButton::mousePressEvent(QMouseEvent *e)
+{
+    press(e);
+}
 
-void DriveButton::mouseDoubleClickEvent(QMouseEvent *e) { press(e); }
+void DriveButton::mouseDoubleClickEvent(QMouseEvent *e)
+{
+    press(e);
+}
 
 void DriveButton::mouseReleaseEvent(QMouseEvent *e)
 {

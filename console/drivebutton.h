@@ -2,7 +2,8 @@
 
 #include <QPushButton>
 
-namespace velmora::console {
+namespace velmora::console
+{
 
 // A drive button reports raw mouse presses and releases of any mouse button, never clicks,
 // so keyboard activation drives nothing. The second press of a double click is a press too.

@@ -5,12 +5,15 @@
 #include <QLabel>
 #include <QPushButton>
 
-namespace velmora::console {
+namespace velmora::console
+{
 
-namespace {
+namespace
+{
 // Two blanks follow each full stop inside the text, as the window has always shown it.
-constexpr char kDisclaimer[] = "This program comes with no warranty of any kind.  You use it, and drive "
-                               "the robot with it, at your own risk.  Keep the robot in sight while it moves.";
+constexpr char kDisclaimer[] =
+    "This program comes with no warranty of any kind.  You use it, and drive "
+    "the robot with it, at your own risk.  Keep the robot in sight while it moves.";
 } // namespace
 
 FrmAbout::FrmAbout(QWidget *parent) : QWidget(parent, Qt::Window)
@@ -42,6 +45,9 @@ FrmAbout::FrmAbout(QWidget *parent) : QWidget(parent, Qt::Window)
     Label3->setGeometry(twips(120, 1800, 1815, 375));
 }
 
-void FrmAbout::Command1_Click() { hide(); }
+void FrmAbout::Command1_Click()
+{
+    hide();
+}
 
 } // namespace velmora::console

@@ -5,7 +5,8 @@
 class QLabel;
 class QPushButton;
 
-namespace velmora::console {
+namespace velmora::console
+{
 
 // The About window: created on first use, hidden (not destroyed) by its Ok button.
 class FrmAbout : public QWidget

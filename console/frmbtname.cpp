@@ -10,7 +10,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-namespace velmora::console {
+namespace velmora::console
+{
 
 FrmBTName::FrmBTName(QAction *wexbinItem, link::SerialPort *port, QWidget *parent)
     : QWidget(parent, Qt::Window), wexbinItem_(wexbinItem), port_(port)

@@ -7,11 +7,13 @@ class QAction;
 class QLineEdit;
 class QPushButton;
 
-namespace velmora::link {
+namespace velmora::link
+{
 class SerialPort;
 }
 
-namespace velmora::console {
+namespace velmora::console
+{
 
 // The rename dialog of the Bluetooth adapter. It reaches the main window's port and its
 // Wexbin menu item, and is discarded when closed by its close box.

@@ -21,9 +21,11 @@
 
 #include <algorithm>
 
-namespace velmora::console {
+namespace velmora::console
+{
 
-namespace {
+namespace
+{
 const QString kStartLive = QStringLiteral("Start Live Sensor Data");
 const QString kStopLive = QStringLiteral("Stop Live Sensor Data");
 const QString kConnect = QStringLiteral("Connect");
@@ -31,8 +33,7 @@ const QString kDisconnect = QStringLiteral("Disconnect");
 constexpr int kPollIntervalMs = 250;
 constexpr int kDesignIntervalMs = 1000;
 
-template <typename W>
-W *place(W *widget, const char *name, QRect geometry)
+template <typename W> W *place(W *widget, const char *name, QRect geometry)
 {
     widget->setObjectName(QString::fromLatin1(name));
     widget->setGeometry(geometry);
@@ -52,7 +53,10 @@ class FrmMain::DecodeSink : public SensorEventSink
 {
 public:
     explicit DecodeSink(FrmMain &window) : window_(window) {}
-    void showIndicator(SensorIndicator indicator) override { window_.indicatorLabel(indicator)->setVisible(true); }
+    void showIndicator(SensorIndicator indicator) override
+    {
+        window_.indicatorLabel(indicator)->setVisible(true);
+    }
     void requestStop() override { window_.goStop(); }
 
 private:
@@ -67,7 +71,8 @@ FrmMain::FrmMain(link::SerialPort *port, QWidget *parent) : QMainWindow(parent),
     // One icon for all three windows: the other two are children and inherit it.
     QIcon icon;
     for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addFile(QStringLiteral(":/velmora/%1x%1/apps/velmora.png").arg(size), QSize(size, size));
+        icon.addFile(QStringLiteral(":/velmora/%1x%1/apps/velmora.png").arg(size),
+                     QSize(size, size));
     setWindowIcon(icon);
 
     MSComm1->setParent(this);
@@ -104,42 +109,58 @@ void FrmMain::buildControls()
     client->setFixedSize(twipsSize(8670, 4170));
     setCentralWidget(client);
 
-    frameDrive = place(new QGroupBox(tr("Drive Panel"), client), "frameDrive", twips(120, 120, 2295, 2295));
+    frameDrive =
+        place(new QGroupBox(tr("Drive Panel"), client), "frameDrive", twips(120, 120, 2295, 2295));
     btnFwd = place(new DriveButton(tr("FWD"), frameDrive), "btnFwd", twips(840, 360, 615, 615));
-    btnRight = place(new DriveButton(tr("RGT"), frameDrive), "btnRight", twips(1440, 960, 615, 615));
+    btnRight =
+        place(new DriveButton(tr("RGT"), frameDrive), "btnRight", twips(1440, 960, 615, 615));
     btnBack = place(new DriveButton(tr("BCK"), frameDrive), "btnBack", twips(840, 1560, 615, 615));
     btnLeft = place(new DriveButton(tr("LFT"), frameDrive), "btnLeft", twips(240, 960, 615, 615));
 
-    frameClean = place(new QGroupBox(tr("Roomba Panel"), client), "frameClean", twips(120, 2400, 2295, 855));
+    frameClean =
+        place(new QGroupBox(tr("Roomba Panel"), client), "frameClean", twips(120, 2400, 2295, 855));
     btnSpot = place(new QPushButton(tr("Spot"), frameClean), "btnSpot", twips(120, 240, 615, 495));
-    btnClean = place(new QPushButton(tr("Clean"), frameClean), "btnClean", twips(840, 240, 615, 495));
+    btnClean =
+        place(new QPushButton(tr("Clean"), frameClean), "btnClean", twips(840, 240, 615, 495));
     btnMax = place(new QPushButton(tr("Max"), frameClean), "btnMax", twips(1560, 240, 615, 495));
 
-    frameData = place(new QGroupBox(tr("Send SCI Command"), client), "frameData", twips(120, 3240, 2295, 855));
+    frameData = place(new QGroupBox(tr("Send SCI Command"), client), "frameData",
+                      twips(120, 3240, 2295, 855));
     txtSCI = place(new QLineEdit(frameData), "txtSCI", twips(480, 360, 855, 375));
     btnSend = place(new QPushButton(tr("Send"), frameData), "btnSend", twips(1440, 360, 735, 375));
 
-    frameWireless = place(new QGroupBox(tr("Comm. Panel"), client), "frameWireless", twips(2520, 120, 2295, 1455));
+    frameWireless = place(new QGroupBox(tr("Comm. Panel"), client), "frameWireless",
+                          twips(2520, 120, 2295, 1455));
     txtPort = place(new QLineEdit(frameWireless), "txtPort", twips(120, 360, 975, 375));
-    btnPort = place(new QPushButton(kConnect, frameWireless), "btnPort", twips(1200, 360, 975, 855));
+    btnPort =
+        place(new QPushButton(kConnect, frameWireless), "btnPort", twips(1200, 360, 975, 855));
     txtPortNum = place(new QLineEdit(frameWireless), "txtPortNum", twips(600, 840, 375, 405));
     Label1 = place(new QLabel(tr("Port"), frameWireless), "Label1", twips(240, 960, 375, 255));
     Label1->setBuddy(txtPortNum);
 
-    framePower = place(new QGroupBox(tr("Power Panel"), client), "framePower", twips(2520, 1680, 2295, 2415));
+    framePower = place(new QGroupBox(tr("Power Panel"), client), "framePower",
+                       twips(2520, 1680, 2295, 2415));
     btnOn = place(new QPushButton(tr("On"), framePower), "btnOn", twips(240, 360, 855, 495));
     btnOff = place(new QPushButton(tr("Off"), framePower), "btnOff", twips(1200, 360, 855, 495));
-    btnSafe = place(new QPushButton(tr("Initialize Safe Mode"), framePower), "btnSafe", twips(240, 960, 1815, 495));
-    GetSensorData = place(new QPushButton(kStartLive, framePower), "GetSensorData", twips(240, 1560, 1815, 495));
+    btnSafe = place(new QPushButton(tr("Initialize Safe Mode"), framePower), "btnSafe",
+                    twips(240, 960, 1815, 495));
+    GetSensorData = place(new QPushButton(kStartLive, framePower), "GetSensorData",
+                          twips(240, 1560, 1815, 495));
 
-    WexbinIO = place(new QGroupBox(tr("Sensor Data"), client), "WexbinIO", twips(4920, 120, 3735, 3975));
-    labelBumpLeft = place(new QLabel(tr("BL"), WexbinIO), "labelBumpLeft", twips(840, 240, 255, 255));
-    labelWheeldropLeft = place(new QLabel(tr("WDL"), WexbinIO), "labelWheeldropLeft", twips(1200, 240, 375, 255));
-    labelCaster = place(new QLabel(tr("CASTER"), WexbinIO), "labelCaster", twips(1800, 240, 735, 255));
+    WexbinIO =
+        place(new QGroupBox(tr("Sensor Data"), client), "WexbinIO", twips(4920, 120, 3735, 3975));
+    labelBumpLeft =
+        place(new QLabel(tr("BL"), WexbinIO), "labelBumpLeft", twips(840, 240, 255, 255));
+    labelWheeldropLeft =
+        place(new QLabel(tr("WDL"), WexbinIO), "labelWheeldropLeft", twips(1200, 240, 375, 255));
+    labelCaster =
+        place(new QLabel(tr("CASTER"), WexbinIO), "labelCaster", twips(1800, 240, 735, 255));
     labelWheeldropRight =
         place(new QLabel(tr("WDR"), WexbinIO), "labelWheeldropRight", twips(2640, 240, 495, 255));
-    labelBumpRight = place(new QLabel(tr("BR"), WexbinIO), "labelBumpRight", twips(3240, 240, 375, 255));
-    for (QLabel *indicator : {labelBumpLeft, labelWheeldropLeft, labelCaster, labelWheeldropRight, labelBumpRight})
+    labelBumpRight =
+        place(new QLabel(tr("BR"), WexbinIO), "labelBumpRight", twips(3240, 240, 375, 255));
+    for (QLabel *indicator :
+         {labelBumpLeft, labelWheeldropLeft, labelCaster, labelWheeldropRight, labelBumpRight})
         indicator->setVisible(false);
     rtbWexbin = place(new QTextEdit(WexbinIO), "rtbWexbin", twips(120, 600, 3495, 3255));
     rtbWexbin->setReadOnly(true);
@@ -147,9 +168,9 @@ void FrmMain::buildControls()
     rtbWexbin->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 
     // Tab order as designed; frames and labels take no focus.
-    const QList<QWidget *> tabOrder{btnFwd,  btnRight, btnBack, btnLeft, btnSpot,    btnClean,
-                                    btnMax,  txtPort,  btnPort, btnOn,   btnOff,     btnSend,
-                                    txtSCI,  txtPortNum, rtbWexbin, btnSafe, GetSensorData};
+    const QList<QWidget *> tabOrder{btnFwd, btnRight,   btnBack,   btnLeft, btnSpot,      btnClean,
+                                    btnMax, txtPort,    btnPort,   btnOn,   btnOff,       btnSend,
+                                    txtSCI, txtPortNum, rtbWexbin, btnSafe, GetSensorData};
     for (qsizetype i = 1; i < tabOrder.size(); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
@@ -220,7 +241,9 @@ void FrmMain::Form_Load()
     MSComm1->setRtsEnable(false);
     txtPort->setText(QStringLiteral("57600,n,8,1"));
     setEnabledAll({frameDrive, frameClean, framePower, frameData}, false);
-    setEnabledAll({GetSensorData, btnSafe, btnFwd, btnBack, btnLeft, btnRight, btnSpot, btnClean, btnMax}, false);
+    setEnabledAll(
+        {GetSensorData, btnSafe, btnFwd, btnBack, btnLeft, btnRight, btnSpot, btnClean, btnMax},
+        false);
     for (QAction *item : {mnuFileKrennet, mnuFileDallop, mnuFileWexbin})
         item->setChecked(false);
     adapterKind_ = link::AdapterKind::None;
@@ -228,9 +251,18 @@ void FrmMain::Form_Load()
 
 // ---- Menus ----
 
-void FrmMain::mnuFileKrennet_Click() { chooseAdapter(mnuFileKrennet, link::AdapterKind::Wired); }
-void FrmMain::mnuFileDallop_Click() { chooseAdapter(mnuFileDallop, link::AdapterKind::Wired); }
-void FrmMain::mnuFileWexbin_Click() { chooseAdapter(mnuFileWexbin, link::AdapterKind::Wexbin); }
+void FrmMain::mnuFileKrennet_Click()
+{
+    chooseAdapter(mnuFileKrennet, link::AdapterKind::Wired);
+}
+void FrmMain::mnuFileDallop_Click()
+{
+    chooseAdapter(mnuFileDallop, link::AdapterKind::Wired);
+}
+void FrmMain::mnuFileWexbin_Click()
+{
+    chooseAdapter(mnuFileWexbin, link::AdapterKind::Wexbin);
+}
 
 void FrmMain::chooseAdapter(QAction *item, link::AdapterKind kind)
 {
@@ -239,7 +271,10 @@ void FrmMain::chooseAdapter(QAction *item, link::AdapterKind kind)
         each->setChecked(each == item);
 }
 
-void FrmMain::mnuFileExit_Click() { progEnd(); }
+void FrmMain::mnuFileExit_Click()
+{
+    progEnd();
+}
 
 void FrmMain::mnuEditCN_Click()
 {
@@ -288,9 +323,11 @@ void FrmMain::connectSteps()
     }
     const auto number = parseWholeNumber(txtPortNum->text(), -32768, 32767);
     if (!number) {
-        showMessage(this, tr("\"%1\" is not a port number. Please type the port's number as a whole number, "
-                             "for example 3 (the box's tooltip lists the ports found).")
-                              .arg(txtPortNum->text()));
+        showMessage(
+            this,
+            tr("\"%1\" is not a port number. Please type the port's number as a whole number, "
+               "for example 3 (the box's tooltip lists the ports found).")
+                .arg(txtPortNum->text()));
         return;
     }
     MSComm1->setCommPort(*number);
@@ -311,7 +348,9 @@ void FrmMain::disconnectSteps()
     MSComm1->setPortOpen(false);
     btnPort->setText(kConnect);
     setEnabledAll({frameDrive, frameClean, framePower, frameData}, false);
-    setEnabledAll({btnFwd, btnBack, btnLeft, btnRight, btnSafe, btnSpot, btnClean, btnMax, GetSensorData}, false);
+    setEnabledAll(
+        {btnFwd, btnBack, btnLeft, btnRight, btnSafe, btnSpot, btnClean, btnMax, GetSensorData},
+        false);
     rtbWexbin->clear();
     setEnabledAll({mnuFileKrennet, mnuFileDallop, mnuFileWexbin}, true);
 }
@@ -319,9 +358,10 @@ void FrmMain::disconnectSteps()
 void FrmMain::MSComm1_DeviceLost(const QString &why)
 {
     disconnectSteps();
-    showMessage(this, tr("The connection to the robot was lost.\n\n%1\n\nCheck the adapter and its cable, "
-                         "then press Connect again.")
-                          .arg(why));
+    showMessage(
+        this, tr("The connection to the robot was lost.\n\n%1\n\nCheck the adapter and its cable, "
+                 "then press Connect again.")
+                  .arg(why));
 }
 
 void FrmMain::refreshPortTip()
@@ -335,7 +375,8 @@ void FrmMain::refreshPortTip()
     bool unnumbered = false;
     for (const PortChoice &p : ports) {
         const QString number = p.number > 0 ? QString::number(p.number) : tr("(no number)");
-        const QString about = p.description.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(p.description);
+        const QString about =
+            p.description.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(p.description);
         lines << QStringLiteral("%1  %2%3").arg(number, p.device, about);
         unnumbered = unnumbered || p.number <= 0;
     }
@@ -373,12 +414,30 @@ bool FrmMain::send(const sci::Sequence &sequence)
     return false;
 }
 
-void FrmMain::goFwd() { send(sci::goFwd()); }
-void FrmMain::goBack() { send(sci::goBack()); }
-void FrmMain::goLeft() { send(sci::goLeft()); }
-void FrmMain::goRight() { send(sci::goRight()); }
-void FrmMain::goStop() { send(sci::goStop()); }
-void FrmMain::safeMode() { send(sci::safeMode()); }
+void FrmMain::goFwd()
+{
+    send(sci::goFwd());
+}
+void FrmMain::goBack()
+{
+    send(sci::goBack());
+}
+void FrmMain::goLeft()
+{
+    send(sci::goLeft());
+}
+void FrmMain::goRight()
+{
+    send(sci::goRight());
+}
+void FrmMain::goStop()
+{
+    send(sci::goStop());
+}
+void FrmMain::safeMode()
+{
+    send(sci::safeMode());
+}
 
 // ---- Power and cleaning ----
 
@@ -388,29 +447,67 @@ void FrmMain::btnOn_Click()
         showMessage(this, tr("The robot could not be woken.\n\n%1").arg(MSComm1->errorString()));
 }
 
-void FrmMain::btnOff_Click() { send(sci::sciPower()); }
-void FrmMain::btnSpot_Click() { send(sci::sciSpot()); }
-void FrmMain::btnClean_Click() { send(sci::sciClean()); }
-void FrmMain::btnMax_Click() { send(sci::sciMax()); }
+void FrmMain::btnOff_Click()
+{
+    send(sci::sciPower());
+}
+void FrmMain::btnSpot_Click()
+{
+    send(sci::sciSpot());
+}
+void FrmMain::btnClean_Click()
+{
+    send(sci::sciClean());
+}
+void FrmMain::btnMax_Click()
+{
+    send(sci::sciMax());
+}
 
 void FrmMain::btnSafe_Click()
 {
     // Controls are unlocked only once the safe-mode bytes went out.
     if (!send(sci::safeMode()))
         return;
-    setEnabledAll({GetSensorData, frameDrive, btnFwd, btnBack, btnLeft, btnRight, btnSpot, btnClean, btnMax}, true);
+    setEnabledAll(
+        {GetSensorData, frameDrive, btnFwd, btnBack, btnLeft, btnRight, btnSpot, btnClean, btnMax},
+        true);
 }
 
 // ---- Drive panel ----
 
-void FrmMain::btnFwd_MouseDown() { goFwd(); }
-void FrmMain::btnFwd_MouseUp() { goStop(); }
-void FrmMain::btnBack_MouseDown() { goBack(); }
-void FrmMain::btnBack_MouseUp() { goStop(); }
-void FrmMain::btnLeft_MouseDown() { goLeft(); }
-void FrmMain::btnLeft_MouseUp() { goStop(); }
-void FrmMain::btnRight_MouseDown() { goRight(); }
-void FrmMain::btnRight_MouseUp() { goStop(); }
+void FrmMain::btnFwd_MouseDown()
+{
+    goFwd();
+}
+void FrmMain::btnFwd_MouseUp()
+{
+    goStop();
+}
+void FrmMain::btnBack_MouseDown()
+{
+    goBack();
+}
+void FrmMain::btnBack_MouseUp()
+{
+    goStop();
+}
+void FrmMain::btnLeft_MouseDown()
+{
+    goLeft();
+}
+void FrmMain::btnLeft_MouseUp()
+{
+    goStop();
+}
+void FrmMain::btnRight_MouseDown()
+{
+    goRight();
+}
+void FrmMain::btnRight_MouseUp()
+{
+    goStop();
+}
 
 void FrmMain::driveButton_PressCancelled()
 {
@@ -425,8 +522,9 @@ void FrmMain::btnSend_Click()
 {
     const auto value = parseWholeNumber(txtSCI->text(), 0, 255);
     if (!value) {
-        showMessage(this, tr("\"%1\" is not an SCI byte. Please type one whole number from 0 to 255.")
-                              .arg(txtSCI->text()));
+        showMessage(this,
+                    tr("\"%1\" is not an SCI byte. Please type one whole number from 0 to 255.")
+                        .arg(txtSCI->text()));
         return;
     }
     send(sci::sciRawByte(*value));
@@ -448,14 +546,18 @@ void FrmMain::GetSensorData_Click()
     rtbWexbin->clear();
 }
 
-void FrmMain::timerGetSensor_Timer() { PollSensors(); }
+void FrmMain::timerGetSensor_Timer()
+{
+    PollSensors();
+}
 
 void FrmMain::PollSensors()
 {
     if (!MSComm1->portOpen())
         return;
     SensorPollActive = 1;
-    for (QLabel *indicator : {labelBumpLeft, labelBumpRight, labelCaster, labelWheeldropLeft, labelWheeldropRight})
+    for (QLabel *indicator :
+         {labelBumpLeft, labelBumpRight, labelCaster, labelWheeldropLeft, labelWheeldropRight})
         indicator->setVisible(false);
     // Whatever waits now cannot be the answer to this request: adapter replies from before the
     // first poll, or the tail of a dropped answer. Left in place it would offset every later
@@ -475,7 +577,8 @@ void FrmMain::MSComm1_OnComm()
     if (waiting <= 0)
         return;
     const QByteArray taken = MSComm1->input();
-    if (waiting != static_cast<qint16>(kSensorPacketSize) || taken.size() != static_cast<qsizetype>(kSensorPacketSize))
+    if (waiting != static_cast<qint16>(kSensorPacketSize) ||
+        taken.size() != static_cast<qsizetype>(kSensorPacketSize))
         return;
     SensorPacket packet;
     std::transform(taken.cbegin(), taken.cend(), packet.begin(),
@@ -506,7 +609,8 @@ void FrmMain::ProcessSensorData(const SensorPacket &packet)
         return;
     DecodeSink sink(*this);
     DecodeSensorPacketInto(packet, sink, report_);
-    rtbWexbin->setPlainText(QString::fromLatin1(report_.data(), static_cast<qsizetype>(report_.size())));
+    rtbWexbin->setPlainText(
+        QString::fromLatin1(report_.data(), static_cast<qsizetype>(report_.size())));
     SensorPollActive = 0;
 }
 

@@ -20,11 +20,13 @@ class QPushButton;
 class QTextEdit;
 class QTimer;
 
-namespace velmora::link {
+namespace velmora::link
+{
 class SerialPort;
 }
 
-namespace velmora::console {
+namespace velmora::console
+{
 
 class DriveButton;
 class FrmAbout;

@@ -20,10 +20,13 @@ int main(int argc, char *argv[])
                 choices.append({port.number, port.device, port.description});
             return choices;
         },
-        folder.isEmpty() ? QString()
-                         : QObject::tr("To give a device a number N, make a link named comN to it in %1.").arg(folder));
+        folder.isEmpty()
+            ? QString()
+            : QObject::tr("To give a device a number N, make a link named comN to it in %1.")
+                  .arg(folder));
     // progEnd has already closed the port; nothing else may run after it.
-    QObject::connect(&window, &velmora::console::FrmMain::programEnded, &app, [] { QCoreApplication::exit(0); });
+    QObject::connect(&window, &velmora::console::FrmMain::programEnded, &app,
+                     [] { QCoreApplication::exit(0); });
     window.show();
     return QApplication::exec();
 }

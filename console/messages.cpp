@@ -2,7 +2,8 @@
 
 #include <QMessageBox>
 
-namespace velmora::console {
+namespace velmora::console
+{
 
 QMessageBox *showMessage(QWidget *parent, const QString &text)
 {

@@ -5,7 +5,8 @@
 class QMessageBox;
 class QWidget;
 
-namespace velmora::console {
+namespace velmora::console
+{
 
 inline constexpr char kAppTitle[] = "Velmora";
 

@@ -1,6 +1,7 @@
 #include "console/numbers.h"
 
-namespace velmora::console {
+namespace velmora::console
+{
 
 std::optional<int> parseWholeNumber(const QString &text, int lowest, int highest)
 {

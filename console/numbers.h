@@ -4,7 +4,8 @@
 
 #include <optional>
 
-namespace velmora::console {
+namespace velmora::console
+{
 
 // Reads text as one whole number: blanks around it, one optional sign, decimal digits.
 // Returns nothing for anything else and for a number outside [lowest, highest].

@@ -1,13 +1,15 @@
 // libFuzzer target for the sensor packet decoder.
 //   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON
-//   cmake --build build/fuzz --target fuzz_decoder && build/fuzz/fuzz/fuzz_decoder -max_total_time=60
+//   cmake --build build/fuzz --target fuzz_decoder && build/fuzz/fuzz/fuzz_decoder
+//   -max_total_time=60
 #include "protocol/sensordecoder.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
-namespace {
+namespace
+{
 
 class CountingSink : public velmora::SensorEventSink
 {
@@ -18,7 +20,10 @@ public:
     int stops = 0;
 };
 
-int bitsSet(unsigned v) { return __builtin_popcount(v); }
+int bitsSet(unsigned v)
+{
+    return __builtin_popcount(v);
+}
 
 void check(bool ok)
 {
@@ -39,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string report = velmora::DecodeSensorPacket(p, sink);
 
     // Independent count of the stop conditions: bumps, four cliffs, the two drive wheels.
-    const int expectedStops = bitsSet(p[0] & 0x03U) + (p[2] & 1) + (p[3] & 1) + (p[4] & 1) + (p[5] & 1) +
-                              bitsSet(p[7] & 0x18U);
+    const int expectedStops = bitsSet(p[0] & 0x03U) + (p[2] & 1) + (p[3] & 1) + (p[4] & 1) +
+                              (p[5] & 1) + bitsSet(p[7] & 0x18U);
     check(sink.stops == expectedStops);
     check(sink.stops <= 8);
     check(sink.indicators == bitsSet(p[0] & 0x1FU));

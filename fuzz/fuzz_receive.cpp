@@ -3,7 +3,8 @@
 // and the line dropped and connected again, all in an order the input chooses. No real time
 // passes: a tick is the timer's handler called directly.
 //   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON
-//   cmake --build build/fuzz --target fuzz_receive && build/fuzz/fuzz/fuzz_receive -max_total_time=60
+//   cmake --build build/fuzz --target fuzz_receive && build/fuzz/fuzz/fuzz_receive
+//   -max_total_time=60
 //
 // What must hold after every step, checked against this harness's own account of what is
 // outstanding and what is waiting in the port:
@@ -32,7 +33,8 @@
 #include <cstdlib>
 #include <memory>
 
-namespace {
+namespace
+{
 
 using velmora::console::FrmMain;
 using velmora::link::FakeSerialPort;
@@ -73,8 +75,8 @@ public:
         live_ = find<QAbstractButton>("GetSensorData");
         timer_ = find<QTimer>("timerGetSensor");
         box_ = find<QTextEdit>("rtbWexbin");
-        for (const char *name : {"labelBumpRight", "labelBumpLeft", "labelWheeldropRight", "labelWheeldropLeft",
-                                 "labelCaster"})
+        for (const char *name : {"labelBumpRight", "labelBumpLeft", "labelWheeldropRight",
+                                 "labelWheeldropLeft", "labelCaster"})
             labels_.push_back(find<QLabel>(name));
         // Every change of the box, with how many writes had been made by then.
         QObject::connect(box_, &QTextEdit::textChanged, box_, [this] {
@@ -99,7 +101,8 @@ public:
         if (isOn())
             toggleLive();
         clickPort();
-        check(!isOn() && !port_->portOpen() && window_->sensorPollActive() == 0, "could not start afresh");
+        check(!isOn() && !port_->portOpen() && window_->sensorPollActive() == 0,
+              "could not start afresh");
         port_->clearRecord();
         changes_.clear();
         stream_.clear();
@@ -155,7 +158,8 @@ public:
             check(writes.size() == writesBefore, "a tick on a closed port wrote something");
             return;
         }
-        check(writes.size() == writesBefore + 1 && writes.last() == asBytes(velmora::sci::sciSensors()),
+        check(writes.size() == writesBefore + 1 &&
+                  writes.last() == asBytes(velmora::sci::sciSensors()),
               "a tick did not write exactly one sensor request");
         for (const QLabel *label : labels_)
             check(label->isHidden(), "an indicator stayed visible after a request");
@@ -169,7 +173,8 @@ public:
             return;
         const int waiting = port_->inBufferCount();
         if (waiting + piece.size() > FakeSerialPort::kInputLimit)
-            return; // beyond the limit the port drops bytes, and the waiting bytes are no longer known here
+            return; // beyond the limit the port drops bytes, and the waiting bytes are no longer
+                    // known here
         stream_ += piece;
         if (stream_.size() > FakeSerialPort::kInputLimit)
             stream_.remove(0, stream_.size() - FakeSerialPort::kInputLimit);
@@ -183,7 +188,8 @@ public:
         const int total = waiting + static_cast<int>(piece.size());
         const QByteArray all = stream_.right(total);
         const bool eventRaised = port_->rThreshold() >= 1 && total >= port_->rThreshold();
-        const bool shouldShow = outstanding_ && eventRaised && total == static_cast<int>(velmora::kSensorPacketSize);
+        const bool shouldShow =
+            outstanding_ && eventRaised && total == static_cast<int>(velmora::kSensorPacketSize);
         note(event ? "receive" : "receive quietly", waiting, static_cast<int>(piece.size()));
 
         const qsizetype writesBefore = port_->writes().size();
@@ -197,7 +203,8 @@ public:
             reports += change.text.isEmpty() ? 0 : 1;
 
         if (!shouldShow) {
-            check(reports == 0, "a report without exactly 26 bytes taken while a request was outstanding");
+            check(reports == 0,
+                  "a report without exactly 26 bytes taken while a request was outstanding");
             check(written == 0, "a write without a shown packet");
             return;
         }
@@ -208,18 +215,24 @@ public:
         Expected expected;
         const std::string report = velmora::DecodeSensorPacket(packet, expected);
 
-        check(reports == 1 && changes_.size() == 1, "a whole answer to an outstanding request was not shown once");
+        check(reports == 1 && changes_.size() == 1,
+              "a whole answer to an outstanding request was not shown once");
         // The box shows a line break for each "\r\n".
-        const QString text = QString::fromLatin1(report.data(), static_cast<qsizetype>(report.size()))
-                                 .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        check(changes_.front().text == text, "the report is not the decoder's report of the bytes taken");
+        const QString text =
+            QString::fromLatin1(report.data(), static_cast<qsizetype>(report.size()))
+                .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+        check(changes_.front().text == text,
+              "the report is not the decoder's report of the bytes taken");
         check(written <= 8, "more than eight stops for one packet");
         check(written == expected.stops, "the stops written differ from those the packet asks for");
         for (qsizetype i = writesBefore; i < writes.size(); ++i)
-            check(writes[i] == asBytes(velmora::sci::goStop()), "a write other than a stop while decoding");
-        check(changes_.front().writesAtChange == writes.size(), "the report was shown before its stops were written");
+            check(writes[i] == asBytes(velmora::sci::goStop()),
+                  "a write other than a stop while decoding");
+        check(changes_.front().writesAtChange == writes.size(),
+              "the report was shown before its stops were written");
         for (std::size_t i = 0; i < labels_.size(); ++i)
-            check(!labels_[i]->isHidden() == expected.shown[i], "an indicator does not match the packet");
+            check(!labels_[i]->isHidden() == expected.shown[i],
+                  "an indicator does not match the packet");
         outstanding_ = false;
     }
 
@@ -228,7 +241,10 @@ public:
 private:
     // The decoder's own account of a packet, for comparison with what the window did.
     struct Expected : velmora::SensorEventSink {
-        void showIndicator(velmora::SensorIndicator i) override { shown[static_cast<std::size_t>(i)] = true; }
+        void showIndicator(velmora::SensorIndicator i) override
+        {
+            shown[static_cast<std::size_t>(i)] = true;
+        }
         void requestStop() override { ++stops; }
         bool shown[5] = {false, false, false, false, false};
         qsizetype stops = 0;
@@ -238,8 +254,7 @@ private:
         qsizetype writesAtChange;
     };
 
-    template <typename T>
-    T *find(const char *name) const
+    template <typename T> T *find(const char *name) const
     {
         T *found = window_->findChild<T *>(QString::fromLatin1(name));
         if (!found)
@@ -290,23 +305,32 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         h.toggleLive();
     while (in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange<int>(0, 15)) {
-        case 0: case 1: case 2:
+        case 0:
+        case 1:
+        case 2:
             h.tick();
             break;
         case 3:
             h.toggleLive();
             break;
-        case 4: case 5: case 6: case 7:
+        case 4:
+        case 5:
+        case 6:
+        case 7:
             // A whole answer's worth in one piece, the commonest arrival.
             h.receive(takeBytes(in, velmora::kSensorPacketSize), true);
             break;
-        case 8: case 9: case 10: {
+        case 8:
+        case 9:
+        case 10: {
             const auto n = in.ConsumeIntegralInRange<std::size_t>(1, 40);
             h.receive(takeBytes(in, n), true);
             break;
         }
-        case 11: case 12: {
-            // Bytes the port holds until a later event (pieces closer together than its settle time).
+        case 11:
+        case 12: {
+            // Bytes the port holds until a later event (pieces closer together than its settle
+            // time).
             const auto n = in.ConsumeIntegralInRange<std::size_t>(1, 30);
             h.receive(takeBytes(in, n), false);
             break;

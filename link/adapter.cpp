@@ -2,12 +2,17 @@
 
 #include "link/serialport.h"
 
-namespace velmora::link {
+namespace velmora::link
+{
 
-namespace {
+namespace
+{
 constexpr char kCr = '\r';
 
-QByteArray atLine(QByteArray text) { return text.append(kCr); }
+QByteArray atLine(QByteArray text)
+{
+    return text.append(kCr);
+}
 
 bool writeLines(SerialPort &port, const QList<QByteArray> &lines)
 {
@@ -44,12 +49,14 @@ std::optional<QString> unsafeAdapterName(const QString &name)
     for (qsizetype i = 0; i < name.size(); ++i) {
         const char16_t c = name[i].unicode();
         if (c < 0x20 || c == 0x7F || (c >= 0x80 && c < 0xA0))
-            return QStringLiteral("The name holds a control character at position %1. It would end the "
-                                  "adapter's command line early, so the name was not sent.")
+            return QStringLiteral(
+                       "The name holds a control character at position %1. It would end the "
+                       "adapter's command line early, so the name was not sent.")
                 .arg(i + 1);
         if (c > 0xFF)
-            return QStringLiteral("The character \"%1\" at position %2 cannot be sent to the adapter as one "
-                                  "byte, so the name was not sent.")
+            return QStringLiteral(
+                       "The character \"%1\" at position %2 cannot be sent to the adapter as one "
+                       "byte, so the name was not sent.")
                 .arg(name[i])
                 .arg(i + 1);
     }

@@ -6,7 +6,8 @@
 
 #include <optional>
 
-namespace velmora::link {
+namespace velmora::link
+{
 
 class SerialPort;
 

@@ -1,6 +1,7 @@
 #include "link/fakeserialport.h"
 
-namespace velmora::link {
+namespace velmora::link
+{
 
 QString byteText(const QByteArray &bytes)
 {
@@ -48,7 +49,8 @@ void FakeSerialPort::unplug()
         return;
     open_ = false;
     log_ << QStringLiteral("lost");
-    reportDeviceLost(tr("The connection to port %1 was lost: the device went away.").arg(commPort()));
+    reportDeviceLost(
+        tr("The connection to port %1 was lost: the device went away.").arg(commPort()));
 }
 
 bool FakeSerialPort::openDevice()
@@ -73,7 +75,8 @@ void FakeSerialPort::closeDevice()
 bool FakeSerialPort::applyRts(bool on)
 {
     if (!rtsSupported_) {
-        setError(tr("Port %1 has no RTS line, so the robot cannot be woken this way.").arg(commPort()));
+        setError(
+            tr("Port %1 has no RTS line, so the robot cannot be woken this way.").arg(commPort()));
         return false;
     }
     rtsSets_ << on;

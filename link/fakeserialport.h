@@ -5,7 +5,8 @@
 #include <QList>
 #include <QStringList>
 
-namespace velmora::link {
+namespace velmora::link
+{
 
 // A port for unit tests: records what the console does to it and lets a test inject
 // received bytes and failures. Each injectReceived() raises at most one receive event,

@@ -4,7 +4,8 @@
 
 #include <optional>
 
-namespace velmora::link {
+namespace velmora::link
+{
 
 enum class Parity { None, Even, Odd, Mark, Space };
 enum class StopBits { One, OneAndHalf, Two };

@@ -6,7 +6,8 @@
 
 #include <optional>
 
-namespace velmora::link {
+namespace velmora::link
+{
 
 // The platform side of the real port: which device a port number means, the messages that
 // depend on how the platform names and guards its devices, and draining queued output.

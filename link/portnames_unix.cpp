@@ -14,9 +14,11 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 
-namespace velmora::link {
+namespace velmora::link
+{
 
-namespace {
+namespace
+{
 
 QString linkPath(int number)
 {
@@ -62,9 +64,11 @@ PortDevice portDevice(int number)
     const QFileInfo link(linkPath(number));
     if (link.isSymLink() && !link.exists()) {
         const QString target = link.symLinkTarget();
-        return {target, QStringLiteral("Port %1 has no device: the link %2 points to %3, which does not exist.")
-                            .arg(number)
-                            .arg(link.filePath(), target)};
+        return {
+            target,
+            QStringLiteral("Port %1 has no device: the link %2 points to %3, which does not exist.")
+                .arg(number)
+                .arg(link.filePath(), target)};
     }
     if (link.exists())
         return {link.canonicalFilePath(), QString()};
@@ -77,8 +81,9 @@ PortDevice portDevice(int number)
 
 QString missingDeviceMessage(int number, const QString &device)
 {
-    return QStringLiteral("Port %1 has no device: %2 does not exist. To use another device as port %1, "
-                          "link it as com%1 in %3 (for example: ln -s /dev/ttyUSB0 %4).")
+    return QStringLiteral(
+               "Port %1 has no device: %2 does not exist. To use another device as port %1, "
+               "link it as com%1 in %3 (for example: ln -s /dev/ttyUSB0 %4).")
         .arg(number)
         .arg(device, portLinkFolder(), linkPath(number));
 }
@@ -87,12 +92,15 @@ QString accessRefusedMessage(int number, const QString &device)
 {
     const QFileInfo info(device);
     if (!info.isReadable() || !info.isWritable())
-        return QStringLiteral("Port %1 (%2) cannot be opened: permission denied. To get access on Debian, add "
-                              "yourself to the dialout group with \"sudo adduser $USER dialout\", then log out "
-                              "and in again.")
+        return QStringLiteral(
+                   "Port %1 (%2) cannot be opened: permission denied. To get access on Debian, add "
+                   "yourself to the dialout group with \"sudo adduser $USER dialout\", then log "
+                   "out "
+                   "and in again.")
             .arg(number)
             .arg(device);
-    return QStringLiteral("Port %1 (%2) is in use by another program. Close that program or choose another port.")
+    return QStringLiteral("Port %1 (%2) is in use by another program. Close that program or choose "
+                          "another port.")
         .arg(number)
         .arg(device);
 }
@@ -133,7 +141,8 @@ QList<PortChoice> availablePorts()
     QSet<int> numbered;
     QSet<QString> linked;
     const QDir folder(portLinkFolder());
-    const QFileInfoList entries = folder.entryInfoList({QStringLiteral("com*")}, QDir::Files | QDir::System);
+    const QFileInfoList entries =
+        folder.entryInfoList({QStringLiteral("com*")}, QDir::Files | QDir::System);
     for (const QFileInfo &entry : entries) {
         const int number = linkNumber(entry.fileName());
         if (number == 0 || !entry.exists())

@@ -5,7 +5,8 @@
 
 #include <algorithm>
 
-namespace velmora::link {
+namespace velmora::link
+{
 
 PortDevice portDevice(int number)
 {
@@ -22,8 +23,9 @@ QString portLinkFolder()
 
 QString missingDeviceMessage(int number, const QString &device)
 {
-    return QStringLiteral("Port %1 has no device: %2 does not exist. The Device Manager lists the COM number "
-                          "of each serial adapter under \"Ports (COM & LPT)\".")
+    return QStringLiteral(
+               "Port %1 has no device: %2 does not exist. The Device Manager lists the COM number "
+               "of each serial adapter under \"Ports (COM & LPT)\".")
         .arg(number)
         .arg(device);
 }
@@ -31,7 +33,8 @@ QString missingDeviceMessage(int number, const QString &device)
 QString accessRefusedMessage(int number, const QString &device)
 {
     // Windows refuses a second open of a COM port with an access error.
-    return QStringLiteral("Port %1 (%2) is in use by another program. Close that program or choose another port.")
+    return QStringLiteral("Port %1 (%2) is in use by another program. Close that program or choose "
+                          "another port.")
         .arg(number)
         .arg(device);
 }

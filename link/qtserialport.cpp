@@ -5,9 +5,11 @@
 #include <QElapsedTimer>
 #include <QSignalBlocker>
 
-namespace velmora::link {
+namespace velmora::link
+{
 
-namespace {
+namespace
+{
 
 QSerialPort::Parity qtParity(Parity parity)
 {
@@ -28,7 +30,8 @@ QSerialPort::Parity qtParity(Parity parity)
 
 QString parityName(Parity parity)
 {
-    static const char *const names[] = {"no parity", "even parity", "odd parity", "mark parity", "space parity"};
+    static const char *const names[] = {"no parity", "even parity", "odd parity", "mark parity",
+                                        "space parity"};
     return QString::fromLatin1(names[static_cast<int>(parity)]);
 }
 
@@ -48,7 +51,8 @@ QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
     connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
     // Queued: a write that fails hands the loss over from the event loop, never from inside the
     // caller's write (a stop written in the middle of decoding a packet).
-    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError, Qt::QueuedConnection);
+    connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError,
+            Qt::QueuedConnection);
 }
 
 QtSerialPort::~QtSerialPort()
@@ -101,7 +105,8 @@ bool QtSerialPort::applyLineSettings()
 {
     const LineSettings &s = lineSettings();
     auto refuse = [this](const QString &what) {
-        setError(tr("%1 refused %2 (%3); the port was not opened.").arg(portText(), what, port_.errorString()));
+        setError(tr("%1 refused %2 (%3); the port was not opened.")
+                     .arg(portText(), what, port_.errorString()));
         port_.clearError();
         return false;
     };
@@ -113,7 +118,8 @@ bool QtSerialPort::applyLineSettings()
     if (!port_.setDataBits(static_cast<QSerialPort::DataBits>(s.dataBits)))
         return refuse(tr("%1 data bits").arg(s.dataBits));
 
-    QSerialPort::StopBits stop = s.stopBits == StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
+    QSerialPort::StopBits stop =
+        s.stopBits == StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
     if (s.stopBits == StopBits::OneAndHalf) {
         const auto platformStop = oneAndHalfStopBits(s.dataBits);
         if (!platformStop) {
@@ -158,7 +164,8 @@ bool QtSerialPort::applyRts(bool on)
 {
     if (port_.setRequestToSend(on))
         return true;
-    // A line without modem control (a pseudo-terminal) refuses; that must not read as a lost device.
+    // A line without modem control (a pseudo-terminal) refuses; that must not read as a lost
+    // device.
     const QString detail = port_.errorString();
     port_.clearError();
     setError(tr("%1 has no RTS line that can be set (%2), so the robot cannot be woken this way.")
@@ -174,7 +181,8 @@ bool QtSerialPort::writeDevice(const QByteArray &bytes)
         port_.flush();
         return true;
     }
-    setError(tr("%1 refused the write (%2); the bytes were not sent.").arg(portText(), port_.errorString()));
+    setError(tr("%1 refused the write (%2); the bytes were not sent.")
+                 .arg(portText(), port_.errorString()));
     port_.clearError();
     return false;
 }
@@ -209,9 +217,10 @@ void QtSerialPort::loseDevice()
         port_.clearError();
         port_.close();
     }
-    reportDeviceLost(tr("%1 is gone: the device was unplugged, switched off or stopped working. Connect again "
-                        "once it is back.")
-                         .arg(portText()));
+    reportDeviceLost(
+        tr("%1 is gone: the device was unplugged, switched off or stopped working. Connect again "
+           "once it is back.")
+            .arg(portText()));
 }
 
 } // namespace velmora::link

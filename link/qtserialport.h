@@ -7,7 +7,8 @@
 
 #include <chrono>
 
-namespace velmora::link {
+namespace velmora::link
+{
 
 // The console's port over a real serial device. Port numbers map to devices as portDevice()
 // says; the line settings apply at each open; handshaking stays off.

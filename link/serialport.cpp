@@ -1,6 +1,7 @@
 #include "link/serialport.h"
 
-namespace velmora::link {
+namespace velmora::link
+{
 
 SerialPort::SerialPort(QObject *parent) : QObject(parent)
 {
@@ -59,7 +60,8 @@ bool SerialPort::output(const QString &text)
     for (qsizetype i = 0; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         if (c > 0xFF) {
-            setError(tr("The character \"%1\" at position %2 cannot be sent as one byte; nothing was sent.")
+            setError(tr("The character \"%1\" at position %2 cannot be sent as one byte; nothing "
+                        "was sent.")
                          .arg(text[i])
                          .arg(i + 1));
             return false;
@@ -86,7 +88,8 @@ bool SerialPort::writeBytes(const sci::Sequence &bytes)
 
 QByteArray SerialPort::input()
 {
-    const qsizetype n = inputLen_ == 0 ? inBuffer_.size() : qMin<qsizetype>(inputLen_, inBuffer_.size());
+    const qsizetype n =
+        inputLen_ == 0 ? inBuffer_.size() : qMin<qsizetype>(inputLen_, inBuffer_.size());
     QByteArray taken = inBuffer_.left(n);
     inBuffer_.remove(0, n);
     return taken;

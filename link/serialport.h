@@ -7,7 +7,8 @@
 #include <QObject>
 #include <QString>
 
-namespace velmora::link {
+namespace velmora::link
+{
 
 // The console's one serial port. Operations mirror what the console relies on:
 // a port number and a settings text taken at the next open, an RTS line whose
@@ -19,7 +20,8 @@ class SerialPort : public QObject, public sci::ByteWriter
 {
     Q_OBJECT
 public:
-    // Received bytes nobody reads are kept up to this many; the rest are dropped, as a UART overruns.
+    // Received bytes nobody reads are kept up to this many; the rest are dropped, as a UART
+    // overruns.
     static constexpr int kInputLimit = 4096;
     static constexpr int kCommEventReceive = 2;
 

@@ -3,7 +3,8 @@
 #include <cstdint>
 #include <vector>
 
-namespace velmora::sci {
+namespace velmora::sci
+{
 
 // One SCI command as it goes on the wire: 1 to 5 bytes, written in one write.
 using Sequence = std::vector<std::uint8_t>;
@@ -22,12 +23,12 @@ Sequence drive(std::int16_t velocity, std::uint16_t radius);
 
 inline constexpr std::uint16_t kRadiusStraight = 0x8000;
 
-Sequence safeMode();  // 128 130: Start, then Control
-Sequence goFwd();     // drive +255 mm/s straight
-Sequence goBack();    // drive -192 mm/s straight
-Sequence goLeft();    // drive +255 mm/s, radius 0
-Sequence goRight();   // drive +255 mm/s, radius -1 (turn in place clockwise)
-Sequence goStop();    // drive 0, radius 0
+Sequence safeMode(); // 128 130: Start, then Control
+Sequence goFwd();    // drive +255 mm/s straight
+Sequence goBack();   // drive -192 mm/s straight
+Sequence goLeft();   // drive +255 mm/s, radius 0
+Sequence goRight();  // drive +255 mm/s, radius -1 (turn in place clockwise)
+Sequence goStop();   // drive 0, radius 0
 Sequence sciPower();
 Sequence sciSpot();
 Sequence sciClean();

@@ -3,9 +3,11 @@
 #include <charconv>
 #include <string_view>
 
-namespace velmora {
+namespace velmora
+{
 
-namespace {
+namespace
+{
 
 constexpr std::string_view kEol = "\r\n";
 
@@ -13,13 +15,17 @@ constexpr std::string_view kEol = "\r\n";
 constexpr std::size_t kReportReserve = 640;
 
 constexpr std::string_view kChargingStates[] = {
-    "Not Charging", "Charging Recovery", "Charging", "Trickle Charging", "Waiting", "Charging Error",
+    "Not Charging",     "Charging Recovery", "Charging",
+    "Trickle Charging", "Waiting",           "Charging Error",
 };
 
 class Walk
 {
 public:
-    Walk(const SensorPacket &p, SensorEventSink &sink, SensorReport &out) : p_(p), sink_(sink), out_(out) {}
+    Walk(const SensorPacket &p, SensorEventSink &sink, SensorReport &out)
+        : p_(p), sink_(sink), out_(out)
+    {
+    }
 
     void run()
     {

@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <string>
 
-namespace velmora {
+namespace velmora
+{
 
 inline constexpr std::size_t kSensorPacketSize = 26;
 
@@ -29,6 +30,7 @@ public:
 SensorReport DecodeSensorPacket(const SensorPacket &packet, SensorEventSink &sink);
 
 // Same walk, writing into a caller-owned string (cleared first) so a poller can reuse its buffer.
-void DecodeSensorPacketInto(const SensorPacket &packet, SensorEventSink &sink, SensorReport &report);
+void DecodeSensorPacketInto(const SensorPacket &packet, SensorEventSink &sink,
+                            SensorReport &report);
 
 } // namespace velmora

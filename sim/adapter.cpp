@@ -4,9 +4,11 @@
 #include <cctype>
 #include <charconv>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
-namespace {
+namespace
+{
 
 constexpr int kDeviceDetectPin = 6;
 constexpr const char *kOk = "OK\r\n";
@@ -110,7 +112,8 @@ void BluetoothAdapter::execute(const std::string &text)
             const bool wasLow = deviceDetectLow();
             pinLevel_ = n[1] != 0;
             if (!pinOutput_)
-                l.meaning += pinLevel_ ? " (pin 6 high, but an input)" : " (pin 6 low, but an input)";
+                l.meaning +=
+                    pinLevel_ ? " (pin 6 high, but an input)" : " (pin 6 low, but an input)";
             else if (deviceDetectLow())
                 l.meaning += " (pin 6 low: Device Detect low)";
             else if (wasLow) {

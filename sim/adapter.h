@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 // The Bluetooth serial adapter between the line and the robot. In data mode it passes
 // every byte on and watches for "+++" and a carriage return; in command mode it takes
@@ -18,13 +19,12 @@ public:
 
     explicit BluetoothAdapter(std::string name = "VelmoraSim") : name_(std::move(name)) {}
 
-    struct Line
-    {
+    struct Line {
         std::vector<std::uint8_t> bytes; // as received, carriage return included
         std::string meaning;
-        std::string reply;               // what the adapter answers when it answers
-        bool wakePulse = false;          // Device Detect went low and back high
-        bool escape = false;             // "+++" seen in data mode: its '+' went on to the robot too
+        std::string reply;      // what the adapter answers when it answers
+        bool wakePulse = false; // Device Detect went low and back high
+        bool escape = false;    // "+++" seen in data mode: its '+' went on to the robot too
     };
 
     enum class Result {

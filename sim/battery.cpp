@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
-namespace {
+namespace
+{
 
 constexpr double kRecoveryBelow = 0.10 * Battery::kCapacityMah;
 constexpr double kTrickleFrom = 0.95 * Battery::kCapacityMah;
@@ -35,10 +37,14 @@ void Battery::setLoad(double drawMa, bool docked)
 double Battery::chargeCurrent() const
 {
     switch (state_) {
-    case ChargingRecovery: return 500;
-    case Charging: return 1500;
-    case TrickleCharging: return 100;
-    default: return 0;
+    case ChargingRecovery:
+        return 500;
+    case Charging:
+        return 1500;
+    case TrickleCharging:
+        return 100;
+    default:
+        return 0;
     }
 }
 
@@ -65,14 +71,17 @@ void Battery::setCharge(double mah)
 
 int Battery::voltageMv() const
 {
-    const bool charging = state_ == ChargingRecovery || state_ == Charging || state_ == TrickleCharging;
-    const double mv = 13400 + 2800 * charge_ / kCapacityMah - batteryDraw() / 8 + (charging ? 600 : 0);
+    const bool charging =
+        state_ == ChargingRecovery || state_ == Charging || state_ == TrickleCharging;
+    const double mv =
+        13400 + 2800 * charge_ / kCapacityMah - batteryDraw() / 8 + (charging ? 600 : 0);
     return static_cast<int>(std::lround(std::clamp(mv, 0.0, 65535.0)));
 }
 
 int Battery::currentMa() const
 {
-    return static_cast<int>(std::lround(std::clamp(chargeCurrent() - batteryDraw(), -32768.0, 32767.0)));
+    return static_cast<int>(
+        std::lround(std::clamp(chargeCurrent() - batteryDraw(), -32768.0, 32767.0)));
 }
 
 int Battery::temperatureC() const

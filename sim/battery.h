@@ -2,7 +2,8 @@
 
 #include <cstdint>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 // A nickel-metal-hydride pack as the robot reports it: charge drains with what the robot
 // draws and fills on the dock through the charging states 0 to 5.
@@ -25,7 +26,11 @@ public:
     void step(double seconds);
 
     void setCharge(double mah);
-    void setChargeError(bool on) { chargeError_ = on; setLoad(draw_, docked_); }
+    void setChargeError(bool on)
+    {
+        chargeError_ = on;
+        setLoad(draw_, docked_);
+    }
     bool chargeError() const { return chargeError_; }
 
     State state() const { return state_; }

@@ -2,7 +2,8 @@
 
 #include <ctime>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 double MonotonicClock::now() const
 {

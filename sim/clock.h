@@ -1,6 +1,7 @@
 #pragma once
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 // Seconds on a monotonic scale. The simulator core reads time only through this,
 // so tests can step it by hand instead of sleeping.

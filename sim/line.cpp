@@ -11,9 +11,11 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
-namespace {
+namespace
+{
 
 std::string errorText(const std::string &what)
 {
@@ -38,7 +40,8 @@ bool PtyLine::open(std::string &error)
         return false;
     }
     char name[128];
-    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name, sizeof name) != 0) {
+    if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+        ::ptsname_r(master_, name, sizeof name) != 0) {
         error = errorText("cannot set up the pseudo-terminal");
         close();
         return false;
@@ -148,7 +151,8 @@ bool makeFolders(const std::string &path, std::string &error)
             return false;
         }
     }
-    struct stat st{};
+    struct stat st {
+    };
     if (::stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
         error = path + " is not a folder";
         return false;
@@ -156,10 +160,12 @@ bool makeFolders(const std::string &path, std::string &error)
     return true;
 }
 
-bool placeLink(const std::string &path, const std::string &target, std::string &replaced, std::string &error)
+bool placeLink(const std::string &path, const std::string &target, std::string &replaced,
+               std::string &error)
 {
     replaced.clear();
-    struct stat st{};
+    struct stat st {
+    };
     if (::lstat(path.c_str(), &st) == 0) {
         if (!S_ISLNK(st.st_mode)) {
             error = path + " exists and is not a link; not replacing it";

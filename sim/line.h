@@ -2,7 +2,8 @@
 
 #include <string>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 // The serial line as a pseudo-terminal in raw mode. The simulator holds the slave side
 // open itself, so the console may open and close it as often as it likes without the
@@ -44,7 +45,8 @@ std::string portsFolder();
 bool makeFolders(const std::string &path, std::string &error);
 // Points path at target, replacing a link already there (never a file that is not a link).
 // replaced is set to what an old link pointed to.
-bool placeLink(const std::string &path, const std::string &target, std::string &replaced, std::string &error);
+bool placeLink(const std::string &path, const std::string &target, std::string &replaced,
+               std::string &error);
 // Removes the link only while it still points at target.
 void removeLink(const std::string &path, const std::string &target);
 

@@ -17,7 +17,8 @@
 
 using namespace velmora::sim;
 
-namespace {
+namespace
+{
 
 class App
 {
@@ -86,7 +87,8 @@ void App::flushWrites()
                 continue;
             }
         }
-        const ssize_t n = ::write(line_.master(), w->bytes.data() + writtenOfFront_, w->bytes.size() - writtenOfFront_);
+        const ssize_t n = ::write(line_.master(), w->bytes.data() + writtenOfFront_,
+                                  w->bytes.size() - writtenOfFront_);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -143,7 +145,8 @@ void App::handle(const std::string &text)
         std::string error, replaced;
         if (plugIn(error, replaced)) {
             sim_.lineUp(line_.device());
-            std::printf("Line plugged in again on port %d (%s)\n", options_.port, line_.device().c_str());
+            std::printf("Line plugged in again on port %d (%s)\n", options_.port,
+                        line_.device().c_str());
         } else {
             sim_.replugFailed();
             std::printf("Cannot plug the line in: %s\n", error.c_str());
@@ -227,7 +230,8 @@ int App::run(int signalFd)
             fds[watchAt] = {line_.watchFd(), POLLIN, 0};
         const nfds_t lineAt = line_.isOpen() ? n++ : 99;
         if (lineAt != 99)
-            fds[lineAt] = {line_.master(), static_cast<short>(POLLIN | (waitWritable_ ? POLLOUT : 0)), 0};
+            fds[lineAt] = {line_.master(),
+                           static_cast<short>(POLLIN | (waitWritable_ ? POLLOUT : 0)), 0};
 
         if (::poll(fds, n, timeout) < 0) {
             if (errno == EINTR)
@@ -238,16 +242,22 @@ int App::run(int signalFd)
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info;
             if (::read(signalFd, &info, sizeof info) > 0)
-                trace_.info(clock_.now(), std::string("signal ") + strsignal(static_cast<int>(info.ssi_signo)));
+                trace_.info(clock_.now(),
+                            std::string("signal ") + strsignal(static_cast<int>(info.ssi_signo)));
             running_ = false;
             break;
         }
         // Opens and closes first, so an answer is never flushed away by a close seen late.
         if (watchAt != 99 && fds[watchAt].revents) {
             switch (line_.readWatch()) {
-            case PtyLine::Change::Opened: trace_.info(clock_.now(), "line opened by the other end"); break;
-            case PtyLine::Change::Closed: trace_.info(clock_.now(), "line closed by the other end"); break;
-            case PtyLine::Change::None: break;
+            case PtyLine::Change::Opened:
+                trace_.info(clock_.now(), "line opened by the other end");
+                break;
+            case PtyLine::Change::Closed:
+                trace_.info(clock_.now(), "line closed by the other end");
+                break;
+            case PtyLine::Change::None:
+                break;
             }
         }
         if (lineAt != 99 && line_.isOpen()) {
@@ -301,7 +311,8 @@ int main(int argc, char **argv)
     if (!options.traceFile.empty()) {
         json = std::fopen(options.traceFile.c_str(), "w");
         if (!json) {
-            std::fprintf(stderr, "velmora-sim: cannot write %s: %s\n", options.traceFile.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "velmora-sim: cannot write %s: %s\n", options.traceFile.c_str(),
+                         std::strerror(errno));
             return 1;
         }
         trace.setJson(json);

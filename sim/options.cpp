@@ -3,15 +3,18 @@
 #include <charconv>
 #include <numbers>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
-namespace {
+namespace
+{
 
 constexpr long kMaxMs = 86'400'000;
 constexpr long kMaxBytes = 4096;
 
-const char *const kFaultNames[] = {"split", "gap", "stray-before", "stray-after", "drop-every",
-                                   "delay", "extra-byte", "unplug-after", "replug-after"};
+const char *const kFaultNames[] = {"split",       "gap",          "stray-before",
+                                   "stray-after", "drop-every",   "delay",
+                                   "extra-byte",  "unplug-after", "replug-after"};
 
 bool isFaultName(const std::string &a)
 {
@@ -62,12 +65,16 @@ private:
     std::size_t i_ = 0;
 };
 
-std::string needs(const std::string &opt, const char *what) { return opt + " needs " + what; }
+std::string needs(const std::string &opt, const char *what)
+{
+    return opt + " needs " + what;
+}
 
 // One fault option at r's position (opt already read). Empty: handled; "?": not a fault option.
 std::string takeFault(const std::string &opt, Reader &r, Faults &f)
 {
-    auto number = [&](long lo, long hi, int &into, const char *what, bool offAllowed) -> std::string {
+    auto number = [&](long lo, long hi, int &into, const char *what,
+                      bool offAllowed) -> std::string {
         const auto v = r.value();
         if (!v)
             return needs(opt, what);
@@ -91,8 +98,10 @@ std::string takeFault(const std::string &opt, Reader &r, Faults &f)
             return {};
         }
         const auto comma = v->find(',');
-        const auto a = comma == std::string::npos ? std::nullopt : parseNumber(v->substr(0, comma), 1, kMaxBytes);
-        const auto b = comma == std::string::npos ? std::nullopt : parseNumber(v->substr(comma + 1), 1, kMaxBytes);
+        const auto a = comma == std::string::npos ? std::nullopt
+                                                  : parseNumber(v->substr(0, comma), 1, kMaxBytes);
+        const auto b = comma == std::string::npos ? std::nullopt
+                                                  : parseNumber(v->substr(comma + 1), 1, kMaxBytes);
         if (!a || !b)
             return needs(opt, what) + ", not \"" + *v + "\"";
         f.splitFirst = static_cast<int>(*a);
@@ -205,7 +214,8 @@ std::string parseOptions(const std::vector<std::string> &args, Options &options)
             o.traceFile = *v;
         } else if (opt == "--pose") {
             const auto v = r.value();
-            const char *what = "--pose needs X,Y,DEG: millimetres from the room's south-west corner and a heading";
+            const char *what =
+                "--pose needs X,Y,DEG: millimetres from the room's south-west corner and a heading";
             if (!v)
                 return what;
             const auto c1 = v->find(',');
@@ -249,7 +259,8 @@ std::string usage()
            "  --delay MS            delay every answer\n"
            "  --extra-byte          one extra byte (0x00) after each answer\n"
            "  --unplug-after MS     unplug the line after MS ms\n"
-           "  --replug-after MS     plug it back in MS ms after each unplug (with --unplug-after: repeat)\n";
+           "  --replug-after MS     plug it back in MS ms after each unplug (with --unplug-after: "
+           "repeat)\n";
 }
 
 } // namespace velmora::sim

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 // Ways to make the line misbehave, from the command line or `fault ...` at run time.
-struct Faults
-{
+struct Faults {
     int splitFirst = 0; // 0: answers go out whole
     int splitRest = 0;
     int gapMs = 0;
@@ -25,8 +25,7 @@ struct Faults
     std::string describe() const;
 };
 
-struct Options
-{
+struct Options {
     int port = 99;
     bool asleep = false;
     bool adapterReplies = false;

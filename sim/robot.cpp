@@ -6,16 +6,18 @@
 #include <numbers>
 #include <tuple>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
-namespace {
+namespace
+{
 
-constexpr double kStep = 0.005;           // s; fine enough that a wall or edge is met within ~2 mm
+constexpr double kStep = 0.005; // s; fine enough that a wall or edge is met within ~2 mm
 constexpr int kMaxVelocity = 500;
 constexpr int kMaxRadius = 2000;
 // Backing up counts as dangerous at a cliff when it turns tighter than the body itself.
 constexpr double kSmallRadius = World::kRobotRadius;
-constexpr double kDockedWithin = 30;      // mm from the dock before the contacts part
+constexpr double kDockedWithin = 30; // mm from the dock before the contacts part
 constexpr double kSeekArrive = 15;
 
 constexpr double kAwakeDrawMa = 120;
@@ -83,10 +85,14 @@ std::string bitNames(std::uint8_t bits, std::initializer_list<const char *> name
 const char *cycleName(Cycle c)
 {
     switch (c) {
-    case Cycle::None: return "none";
-    case Cycle::Spot: return "spot";
-    case Cycle::Clean: return "clean";
-    case Cycle::Max: return "max";
+    case Cycle::None:
+        return "none";
+    case Cycle::Spot:
+        return "spot";
+    case Cycle::Clean:
+        return "clean";
+    case Cycle::Max:
+        return "max";
     }
     return "?";
 }
@@ -126,7 +132,8 @@ std::string describeDrive(Drive drive)
     else if (r != kRadiusStraight)
         s += std::string(" mm (turning ") + (r > 0 ? "left" : "right") + ")";
     if (v > kMaxVelocity || v < -kMaxVelocity)
-        s += " (velocity out of range: " + std::to_string(v > 0 ? kMaxVelocity : -kMaxVelocity) + " mm/s)";
+        s += " (velocity out of range: " + std::to_string(v > 0 ? kMaxVelocity : -kMaxVelocity) +
+             " mm/s)";
     if (r != kRadiusStraight && (r > kMaxRadius || r < -kMaxRadius))
         s += " (radius out of range: " + std::to_string(r > 0 ? kMaxRadius : -kMaxRadius) + " mm)";
     return s;
@@ -204,8 +211,10 @@ std::string Robot::execute(const std::vector<std::uint8_t> &cmd, std::vector<std
         break;
     case Op::Leds:
         what += " " + std::to_string(data(1)) + " (" +
-                bitNames(cmd[1] & 0x3f, {"dirt detect", "max", "clean", "spot", "status red", "status green"}) +
-                "), power colour " + std::to_string(data(2)) + ", intensity " + std::to_string(data(3));
+                bitNames(cmd[1] & 0x3f,
+                         {"dirt detect", "max", "clean", "spot", "status red", "status green"}) +
+                "), power colour " + std::to_string(data(2)) + ", intensity " +
+                std::to_string(data(3));
         if (obeyed)
             leds_ = {cmd[1], cmd[2], cmd[3]};
         break;
@@ -491,8 +500,10 @@ std::pair<double, double> Robot::autonomySpeeds(double dt)
         if (cycle_ == Cycle::Spot) {
             // A spiral out for half the cycle, then back in.
             const double half = kSpotSeconds / 2;
-            const double r = 100 + 20 * (cycleTime_ < half ? cycleTime_ : kSpotSeconds - cycleTime_);
-            return wheelSpeeds({static_cast<std::int16_t>(kSpotSpeed), static_cast<std::int16_t>(r)});
+            const double r =
+                100 + 20 * (cycleTime_ < half ? cycleTime_ : kSpotSeconds - cycleTime_);
+            return wheelSpeeds(
+                {static_cast<std::int16_t>(kSpotSpeed), static_cast<std::int16_t>(r)});
         }
         return {kCleanSpeed, kCleanSpeed};
     case Phase::Backup:

@@ -10,11 +10,11 @@
 #include <utility>
 #include <vector>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 // What hands do to the robot, in the packet's own bit positions.
-struct Hands
-{
+struct Hands {
     std::uint8_t bumps = 0;        // byte 0 bits 0 (right) and 1 (left)
     std::uint8_t wheelDrops = 0;   // byte 0 bits 2 (right), 3 (left), 4 (caster)
     std::uint8_t cliffs = 0;       // CliffBit: bytes 2 to 5
@@ -22,14 +22,13 @@ struct Hands
     std::uint8_t buttons = 0;      // byte 11
     std::uint8_t dirtLeft = 0;
     std::uint8_t dirtRight = 0;
-    std::uint8_t remote = 255;     // 255: no command
+    std::uint8_t remote = 255; // 255: no command
 };
 
 enum class Cycle : std::uint8_t { None, Spot, Clean, Max };
 const char *cycleName(Cycle c);
 
-struct Drive
-{
+struct Drive {
     std::int16_t velocity = 0;
     std::int16_t radius = 0;
 };
@@ -46,8 +45,7 @@ class Robot
 public:
     explicit Robot(bool asleep = false, const Room &room = Room{});
 
-    struct Outcome
-    {
+    struct Outcome {
         enum Kind { Pending, Command, Ignored } kind = Pending;
         std::string meaning;              // Command: what it was; Ignored: why
         std::vector<std::uint8_t> bytes;  // Command: opcode and data bytes

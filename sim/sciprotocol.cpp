@@ -2,9 +2,11 @@
 
 #include <array>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
-namespace {
+namespace
+{
 
 constexpr std::uint8_t P = modeBit(Mode::Passive);
 constexpr std::uint8_t S = modeBit(Mode::Safe);
@@ -31,18 +33,22 @@ constexpr std::array<OpInfo, 16> kOps{{
     {Op::ForceSeekingDock, "Force-Seeking-Dock", 0, kAnyMode},
 }};
 
-constexpr std::array<int, 12> kBaudRates{300, 600, 1200, 2400, 4800, 9600,
-                                          14400, 19200, 28800, 38400, 57600, 115200};
+constexpr std::array<int, 12> kBaudRates{300,   600,   1200,  2400,  4800,  9600,
+                                         14400, 19200, 28800, 38400, 57600, 115200};
 
 } // namespace
 
 const char *modeName(Mode mode)
 {
     switch (mode) {
-    case Mode::Off: return "off";
-    case Mode::Passive: return "passive";
-    case Mode::Safe: return "safe";
-    case Mode::Full: return "full";
+    case Mode::Off:
+        return "off";
+    case Mode::Passive:
+        return "passive";
+    case Mode::Safe:
+        return "safe";
+    case Mode::Full:
+        return "full";
     }
     return "?";
 }
@@ -64,11 +70,16 @@ std::optional<int> baudRate(int code)
 std::optional<PacketSlice> packetSlice(int code)
 {
     switch (code) {
-    case 0: return PacketSlice{0, 26};
-    case 1: return PacketSlice{0, 10};
-    case 2: return PacketSlice{10, 6};
-    case 3: return PacketSlice{16, 10};
-    default: return std::nullopt;
+    case 0:
+        return PacketSlice{0, 26};
+    case 1:
+        return PacketSlice{0, 10};
+    case 2:
+        return PacketSlice{10, 6};
+    case 3:
+        return PacketSlice{16, 10};
+    default:
+        return std::nullopt;
     }
 }
 

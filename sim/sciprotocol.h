@@ -9,7 +9,8 @@
 #include <optional>
 #include <vector>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 enum class Mode : std::uint8_t { Off, Passive, Safe, Full };
 
@@ -41,12 +42,11 @@ enum class Op : std::uint8_t {
     ForceSeekingDock,
 };
 
-struct OpInfo
-{
+struct OpInfo {
     Op op;
     const char *name;
-    int dataBytes;          // fixed count; Song's count depends on its second data byte
-    std::uint8_t obeyedIn;  // modeBit()s
+    int dataBytes;         // fixed count; Song's count depends on its second data byte
+    std::uint8_t obeyedIn; // modeBit()s
 };
 
 // nullptr for a byte that is not an opcode.
@@ -61,8 +61,7 @@ std::optional<int> baudRate(int code);
 // Sensor packet 0 is the whole packet; codes 1 to 3 are slices of it.
 inline constexpr std::size_t kPacketSize = 26;
 
-struct PacketSlice
-{
+struct PacketSlice {
     std::size_t first;
     std::size_t length;
 };

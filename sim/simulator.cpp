@@ -6,9 +6,11 @@
 #include <numbers>
 #include <sstream>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
-namespace {
+namespace
+{
 
 std::vector<std::string> words(const std::string &line)
 {
@@ -20,8 +22,7 @@ std::vector<std::string> words(const std::string &line)
     return out;
 }
 
-struct Named
-{
+struct Named {
     const char *name;
     std::uint8_t bit;
 };
@@ -50,11 +51,14 @@ std::string names(std::initializer_list<Named> table, std::uint8_t bits)
 }
 
 constexpr std::initializer_list<Named> kWheelDrops{{"right", 4}, {"left", 8}, {"caster", 16}};
-constexpr std::initializer_list<Named> kCliffs{
-    {"left", kCliffLeft}, {"frontleft", kCliffFrontLeft}, {"frontright", kCliffFrontRight}, {"right", kCliffRight}};
+constexpr std::initializer_list<Named> kCliffs{{"left", kCliffLeft},
+                                               {"frontleft", kCliffFrontLeft},
+                                               {"frontright", kCliffFrontRight},
+                                               {"right", kCliffRight}};
 constexpr std::initializer_list<Named> kOvercurrents{
     {"side", 1}, {"vacuum", 2}, {"main", 4}, {"right", 8}, {"left", 16}};
-constexpr std::initializer_list<Named> kButtons{{"max", 1}, {"clean", 2}, {"spot", 4}, {"power", 8}};
+constexpr std::initializer_list<Named> kButtons{
+    {"max", 1}, {"clean", 2}, {"spot", 4}, {"power", 8}};
 constexpr std::initializer_list<Named> kBumps{{"right", kBumpRight}, {"left", kBumpLeft}};
 
 std::string plural(std::size_t n, const char *one)
@@ -93,7 +97,8 @@ void Simulator::flushIgnored(double now)
 {
     if (ignored_.empty())
         return;
-    trace_.rx(now, ignored_, "Ignored " + plural(ignored_.size(), "byte") + " (" + ignoredWhy_ + ")");
+    trace_.rx(now, ignored_,
+              "Ignored " + plural(ignored_.size(), "byte") + " (" + ignoredWhy_ + ")");
     ignored_.clear();
 }
 
@@ -127,8 +132,8 @@ void Simulator::receive(const std::uint8_t *data, std::size_t size)
             const BluetoothAdapter::Line &line = adapter_.line();
             // The escape's '+' reached the robot, which ignored them; the escape's own line
             // shows them, so they are not listed twice.
-            if (line.escape && ignored_.size() >= 3 && ignored_.back() == '+' && ignored_.end()[-2] == '+' &&
-                ignored_.end()[-3] == '+')
+            if (line.escape && ignored_.size() >= 3 && ignored_.back() == '+' &&
+                ignored_.end()[-2] == '+' && ignored_.end()[-3] == '+')
                 ignored_.resize(ignored_.size() - 3);
             flushIgnored(now);
             trace_.rx(now, line.bytes, line.meaning);
@@ -188,9 +193,11 @@ void Simulator::queueAnswer(int code, std::vector<std::uint8_t> answer)
     }
     for (std::size_t k = 0; k < pieces.size(); ++k) {
         const auto first = run.begin() + static_cast<std::ptrdiff_t>(pieces[k].first);
-        queueWrite(due + static_cast<double>(k) * f.gapMs / 1000.0,
-                   std::vector<std::uint8_t>(first, first + static_cast<std::ptrdiff_t>(pieces[k].second)),
-                   what + notes + ", piece " + std::to_string(k + 1) + " of " + std::to_string(pieces.size()));
+        queueWrite(
+            due + static_cast<double>(k) * f.gapMs / 1000.0,
+            std::vector<std::uint8_t>(first, first + static_cast<std::ptrdiff_t>(pieces[k].second)),
+            what + notes + ", piece " + std::to_string(k + 1) + " of " +
+                std::to_string(pieces.size()));
     }
 }
 
@@ -242,7 +249,8 @@ void Simulator::lineDown(const std::string &why)
         return;
     lineUp_ = false;
     unplugAt_ = kNever;
-    replugAt_ = options_.faults.replugAfterMs >= 0 ? now + options_.faults.replugAfterMs / 1000.0 : kNever;
+    replugAt_ =
+        options_.faults.replugAfterMs >= 0 ? now + options_.faults.replugAfterMs / 1000.0 : kNever;
     std::string text = "line unplugged (" + why + ")";
     if (!writes_.empty())
         text += ": " + plural(writes_.size(), "write") + " not sent";
@@ -275,12 +283,15 @@ std::string Simulator::help()
            "  dirt L R                              dirt detector readings 0-255\n"
            "  remote N|off                          remote-control byte 0-254 (off: 255)\n"
            "  dock | undock                         put the robot on its charger or take it off\n"
-           "  place X Y DEG                         lift the robot and put it down (mm, mm, degrees)\n"
+           "  place X Y DEG                         lift the robot and put it down (mm, mm, "
+           "degrees)\n"
            "  battery MAH                           set the charge (0-2700 mAh)\n"
            "  chargeerror on|off                    make the charger report an error\n"
-           "  wake                                  wake the robot as the Device Detect pulse does\n"
+           "  wake                                  wake the robot as the Device Detect pulse "
+           "does\n"
            "  unplug | replug                       pull the line out, plug it back in (new pty)\n"
-           "  fault OPTIONS | fault off | fault     change, clear or show faults (as on the command line)\n"
+           "  fault OPTIONS | fault off | fault     change, clear or show faults (as on the "
+           "command line)\n"
            "  status                                show everything\n"
            "  help                                  this list\n"
            "  quit                                  remove the port link and exit\n";
@@ -292,7 +303,8 @@ std::string Simulator::hands(const std::vector<std::string> &w, bool &known)
     Hands &h = robot_.hands();
     const std::string &cmd = w[0];
     const std::string arg = w.size() > 1 ? w[1] : "";
-    auto setBits = [&](std::initializer_list<Named> table, std::uint8_t &field, bool accumulate) -> std::string {
+    auto setBits = [&](std::initializer_list<Named> table, std::uint8_t &field,
+                       bool accumulate) -> std::string {
         if (w.size() != 2)
             return "usage: " + cmd + " " + names(table, 0xff) + "|off";
         if (arg == "off") {
@@ -350,7 +362,8 @@ std::string Simulator::hands(const std::vector<std::string> &w, bool &known)
         robot_.place({static_cast<double>(*x), static_cast<double>(*y),
                       static_cast<double>(*d) * std::numbers::pi / 180});
         const Pose &p = robot_.world().pose();
-        return "placed at " + std::to_string(std::lround(p.x)) + "," + std::to_string(std::lround(p.y));
+        return "placed at " + std::to_string(std::lround(p.x)) + "," +
+               std::to_string(std::lround(p.y));
     }
     if (cmd == "battery") {
         const auto n = w.size() == 2 ? parseNumber(arg, 0, Battery::kCapacityMah) : std::nullopt;
@@ -387,9 +400,11 @@ Simulator::Reply Simulator::command(const std::string &line)
     if (cmd == "quit" || cmd == "exit")
         return {"bye", Action::Quit};
     if (cmd == "unplug")
-        return {lineUp_ ? "unplugging" : "already unplugged", lineUp_ ? Action::Unplug : Action::None};
+        return {lineUp_ ? "unplugging" : "already unplugged",
+                lineUp_ ? Action::Unplug : Action::None};
     if (cmd == "replug")
-        return {lineUp_ ? "already plugged in" : "plugging in", lineUp_ ? Action::None : Action::Replug};
+        return {lineUp_ ? "already plugged in" : "plugging in",
+                lineUp_ ? Action::None : Action::Replug};
     if (cmd == "fault") {
         if (w.size() == 1)
             return {"faults: " + options_.faults.describe()};
@@ -420,27 +435,32 @@ std::string Simulator::status() const
     const Pose &p = r.world().pose();
     const World &world = r.world();
     std::ostringstream s;
-    s << "line: port " << options_.port << (lineUp_ ? " on " + device_ : std::string(" unplugged")) << "\n";
-    s << "robot: " << (r.asleep() ? "asleep" : "awake") << ", " << modeName(r.mode()) << " mode, drive "
-      << describeDrive(r.drive()) << ", motors " << int(r.motors()) << ", cycle " << cycleName(r.cycle())
-      << (r.seekingDock() ? " (seeking the dock)" : "") << (r.docked() ? ", on the dock" : "") << "\n";
+    s << "line: port " << options_.port << (lineUp_ ? " on " + device_ : std::string(" unplugged"))
+      << "\n";
+    s << "robot: " << (r.asleep() ? "asleep" : "awake") << ", " << modeName(r.mode())
+      << " mode, drive " << describeDrive(r.drive()) << ", motors " << int(r.motors()) << ", cycle "
+      << cycleName(r.cycle()) << (r.seekingDock() ? " (seeking the dock)" : "")
+      << (r.docked() ? ", on the dock" : "") << "\n";
     char pose[128];
     std::snprintf(pose, sizeof pose, "pose: x %.0f mm, y %.0f mm, heading %.1f deg%s\n", p.x, p.y,
-                  p.heading * 180 / std::numbers::pi, world.fallen() ? ", fallen down the stairs" : "");
+                  p.heading * 180 / std::numbers::pi,
+                  world.fallen() ? ", fallen down the stairs" : "");
     s << pose;
-    s << "hands: bump " << names(kBumps, h.bumps) << ", wheeldrop " << names(kWheelDrops, h.wheelDrops)
-      << ", cliff " << names(kCliffs, h.cliffs) << ", overcurrent " << names(kOvercurrents, h.overcurrents)
-      << ", button " << names(kButtons, h.buttons) << ", dirt " << int(h.dirtLeft) << " " << int(h.dirtRight)
+    s << "hands: bump " << names(kBumps, h.bumps) << ", wheeldrop "
+      << names(kWheelDrops, h.wheelDrops) << ", cliff " << names(kCliffs, h.cliffs)
+      << ", overcurrent " << names(kOvercurrents, h.overcurrents) << ", button "
+      << names(kButtons, h.buttons) << ", dirt " << int(h.dirtLeft) << " " << int(h.dirtRight)
       << ", remote " << int(h.remote) << "\n";
-    s << "room: bumpers " << names(kBumps, world.bumps()) << ", cliffs " << names(kCliffs, world.cliffs())
-      << ", wall " << (world.wall() ? "yes" : "no") << ", virtual wall " << (world.virtualWall() ? "yes" : "no")
-      << "\n";
+    s << "room: bumpers " << names(kBumps, world.bumps()) << ", cliffs "
+      << names(kCliffs, world.cliffs()) << ", wall " << (world.wall() ? "yes" : "no")
+      << ", virtual wall " << (world.virtualWall() ? "yes" : "no") << "\n";
     char odo[96];
-    std::snprintf(odo, sizeof odo, "since last read: distance %.1f mm, angle %.1f mm\n", r.pendingDistance(),
-                  r.pendingAngle());
+    std::snprintf(odo, sizeof odo, "since last read: distance %.1f mm, angle %.1f mm\n",
+                  r.pendingDistance(), r.pendingAngle());
     s << odo;
-    s << "battery: charging state " << int(b.state()) << ", " << b.voltageMv() << " mV, " << b.currentMa()
-      << " mA, " << b.temperatureC() << " C, " << b.chargeMah() << " of " << Battery::kCapacityMah << " mAh\n";
+    s << "battery: charging state " << int(b.state()) << ", " << b.voltageMv() << " mV, "
+      << b.currentMa() << " mA, " << b.temperatureC() << " C, " << b.chargeMah() << " of "
+      << Battery::kCapacityMah << " mAh\n";
     s << "adapter: \"" << adapter_.name() << "\", " << (adapter_.commandMode() ? "command" : "data")
       << " mode, pin 6 " << (adapter_.pinOutput() ? "output" : "input")
       << (options_.adapterReplies ? ", answers AT lines" : "") << "\n";

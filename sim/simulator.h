@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 // The robot and its adapter behind one serial line, without the line itself: bytes in,
 // timed writes out, hands-on commands, and a trace of it all. The owner of the line
@@ -32,8 +33,7 @@ public:
     // Moves the world on to the clock's time.
     void advance();
 
-    struct Write
-    {
+    struct Write {
         double due;
         std::vector<std::uint8_t> bytes;
         std::string meaning;
@@ -48,8 +48,7 @@ public:
     double nextDeadline() const;
 
     enum class Action { None, Quit, Unplug, Replug };
-    struct Reply
-    {
+    struct Reply {
         std::string text;
         Action action = Action::None;
     };

@@ -1,8 +1,10 @@
 #include "sim/trace.h"
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
-namespace {
+namespace
+{
 // "1 2 3" for the text trace, "1,2,3" for JSON.
 std::string joinBytes(const std::vector<std::uint8_t> &bytes, char separator)
 {
@@ -39,12 +41,14 @@ void Trace::setJson(std::FILE *out)
 {
     json_ = out;
     if (json_) {
-        std::fprintf(json_, "{\"t\":0,\"dir\":\"info\",\"clock\":\"monotonic\",\"t0\":%.6f}\n", t0_);
+        std::fprintf(json_, "{\"t\":0,\"dir\":\"info\",\"clock\":\"monotonic\",\"t0\":%.6f}\n",
+                     t0_);
         std::fflush(json_);
     }
 }
 
-void Trace::add(double now, Dir dir, const std::vector<std::uint8_t> &bytes, const std::string &meaning)
+void Trace::add(double now, Dir dir, const std::vector<std::uint8_t> &bytes,
+                const std::string &meaning)
 {
     const double t = now - t0_;
     if (recording_)

@@ -6,7 +6,8 @@
 #include <utility>
 #include <vector>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 // What crossed the line and what happened, with times in seconds since start:
 // readable lines on one stream, JSON lines (flushed one by one) on another.
@@ -15,8 +16,7 @@ class Trace
 public:
     enum class Dir { Rx, Tx, Info };
 
-    struct Entry
-    {
+    struct Entry {
         double t;
         Dir dir;
         std::vector<std::uint8_t> bytes;
@@ -53,7 +53,8 @@ public:
 private:
     void emit(std::FILE *out, const std::string &line);
 
-    void add(double now, Dir dir, const std::vector<std::uint8_t> &bytes, const std::string &meaning);
+    void add(double now, Dir dir, const std::vector<std::uint8_t> &bytes,
+             const std::string &meaning);
 
     double t0_;
     std::FILE *text_ = nullptr;

@@ -6,24 +6,30 @@
 #include <cmath>
 #include <numbers>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
-namespace {
+namespace
+{
 
 constexpr double kPi = std::numbers::pi;
 
-double deg(double d) { return d * kPi / 180.0; }
+double deg(double d)
+{
+    return d * kPi / 180.0;
+}
 
 // Sensors as points relative to the robot's centre: angle from the heading and reach.
-struct SensorPoint
-{
+struct SensorPoint {
     double angle;
     double reach;
 };
 
 constexpr double kCliffReach = 150;
-const SensorPoint kCliffSensors[4] = {
-    {deg(60), kCliffReach}, {deg(20), kCliffReach}, {deg(-20), kCliffReach}, {deg(-60), kCliffReach}};
+const SensorPoint kCliffSensors[4] = {{deg(60), kCliffReach},
+                                      {deg(20), kCliffReach},
+                                      {deg(-20), kCliffReach},
+                                      {deg(-60), kCliffReach}};
 // The wall sensor looks out of the right side a little beyond the body.
 const SensorPoint kWallSensor{deg(-90), World::kRobotRadius + 50};
 const SensorPoint kBeamSensor{0, 130};
@@ -75,8 +81,7 @@ World::Travel World::step(double leftSpeed, double rightSpeed, double dt)
     }
 
     // The walls are axis-aligned, so the share of the move that fits is found per wall.
-    struct Limit
-    {
+    struct Limit {
         double fraction;
         double wallDirection; // direction from the centre towards the wall
     };
@@ -139,7 +144,8 @@ std::uint8_t World::cliffs() const
 bool World::wall() const
 {
     const double a = pose_.heading + kWallSensor.angle;
-    return outside(pose_.x + kWallSensor.reach * std::cos(a), pose_.y + kWallSensor.reach * std::sin(a));
+    return outside(pose_.x + kWallSensor.reach * std::cos(a),
+                   pose_.y + kWallSensor.reach * std::sin(a));
 }
 
 bool World::virtualWall() const

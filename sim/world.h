@@ -2,31 +2,29 @@
 
 #include <cstdint>
 
-namespace velmora::sim {
+namespace velmora::sim
+{
 
 // Millimetres and radians; heading counter-clockwise from the +x axis.
-struct Pose
-{
+struct Pose {
     double x = 0;
     double y = 0;
     double heading = 0;
 };
 
-struct Rect
-{
+struct Rect {
     double x0, y0, x1, y1;
     bool contains(double x, double y) const { return x >= x0 && x <= x1 && y >= y0 && y <= y1; }
 };
 
 // The room: walls all round, stairs going down in one corner, a virtual wall unit on the
 // north wall whose beam reaches into the room, and the dock against the west wall.
-struct Room
-{
+struct Room {
     double width = 4000;
     double height = 3000;
     Rect dropOff{3000, 0, 4000, 800};
-    double beamX = 1000;       // the beam runs south from the north wall ...
-    double beamEndY = 1800;    // ... down to here
+    double beamX = 1000;    // the beam runs south from the north wall ...
+    double beamEndY = 1800; // ... down to here
     double beamHalfWidth = 100;
     Pose dock{200, 1500, 3.14159265358979323846};
     Pose start{2000, 1500, 0};
@@ -57,9 +55,8 @@ public:
     // Lifting the robot and putting it down somewhere clears a fall.
     void place(const Pose &pose);
 
-    struct Travel
-    {
-        double left = 0;  // mm each wheel really moved the robot
+    struct Travel {
+        double left = 0; // mm each wheel really moved the robot
         double right = 0;
     };
     // Moves by wheel speeds (mm/s) for dt seconds. A wall stops the move at the contact

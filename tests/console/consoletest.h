@@ -17,21 +17,22 @@
 
 #include <memory>
 
-namespace velmora::test {
+namespace velmora::test
+{
 
 // The main window over whatever port it is given; controls found by their object names.
 class ConsoleWindow
 {
 public:
-    explicit ConsoleWindow(link::SerialPort *port) : window(std::make_unique<console::FrmMain>(port))
+    explicit ConsoleWindow(link::SerialPort *port)
+        : window(std::make_unique<console::FrmMain>(port))
     {
         window->show();
         if (!QTest::qWaitForWindowExposed(window.get()))
             qFatal("main window not exposed");
     }
 
-    template <typename T = QWidget>
-    T *get(const char *name) const
+    template <typename T = QWidget> T *get(const char *name) const
     {
         auto *found = window->findChild<T *>(QString::fromLatin1(name));
         if (!found)
@@ -47,7 +48,8 @@ public:
     void type(const char *box, const QString &text) const { get<QLineEdit>(box)->setText(text); }
 
     // Adapter, port number and Connect, as the operator does it.
-    void connectPort(const char *item = "mnuFileDallop", const QString &number = QStringLiteral("3")) const
+    void connectPort(const char *item = "mnuFileDallop",
+                     const QString &number = QStringLiteral("3")) const
     {
         action(item)->trigger();
         type("txtPortNum", number);
@@ -85,7 +87,8 @@ public:
     QString indicators() const
     {
         QStringList shown;
-        for (const char *name : {"labelBumpLeft", "labelWheeldropLeft", "labelCaster", "labelWheeldropRight", "labelBumpRight"}) {
+        for (const char *name : {"labelBumpLeft", "labelWheeldropLeft", "labelCaster",
+                                 "labelWheeldropRight", "labelBumpRight"}) {
             if (get(name)->isVisible())
                 shown << QString::fromLatin1(name);
         }
@@ -139,8 +142,9 @@ public:
             else if (const char *b = buttonName(verb))
                 click(b);
             else if (verb == "press" || verb == "release") {
-                const Qt::MouseButton mb = a.value(2) == "right" ? Qt::RightButton
-                                           : a.value(2) == "middle" ? Qt::MiddleButton : Qt::LeftButton;
+                const Qt::MouseButton mb = a.value(2) == "right"    ? Qt::RightButton
+                                           : a.value(2) == "middle" ? Qt::MiddleButton
+                                                                    : Qt::LeftButton;
                 verb == "press" ? mousePress(arg, mb) : mouseRelease(arg, mb);
             } else if (verb == "dclick")
                 QTest::mouseDClick(window->windowHandle(), Qt::LeftButton, {}, centreOf(arg));
@@ -164,8 +168,10 @@ public:
                 dismissMessages();
             else if (verb.startsWith("pkt") || verb == "split") {
                 QByteArray p = packet();
-                for (const QString &set : a.value(verb == "split" ? 2 : 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
-                    p[set.section('=', 0, 0).toInt()] = static_cast<char>(set.section('=', 1).toInt());
+                for (const QString &set :
+                     a.value(verb == "split" ? 2 : 1).split(QLatin1Char(','), Qt::SkipEmptyParts))
+                    p[set.section('=', 0, 0).toInt()] =
+                        static_cast<char>(set.section('=', 1).toInt());
                 if (verb == "split") {
                     port->injectReceived(p.left(a[1].toInt()));
                     p = p.mid(a[1].toInt());
@@ -200,17 +206,17 @@ private:
 
     static const char *menuItem(const QString &verb)
     {
-        static const QHash<QString, const char *> items{{"krennet", "mnuFileKrennet"}, {"dallop", "mnuFileDallop"},
-                                                        {"wexbin", "mnuFileWexbin"},   {"exit", "mnuFileExit"},
-                                                        {"cn", "mnuEditCN"},           {"about", "mnuHelpAbout"}};
+        static const QHash<QString, const char *> items{
+            {"krennet", "mnuFileKrennet"}, {"dallop", "mnuFileDallop"}, {"wexbin", "mnuFileWexbin"},
+            {"exit", "mnuFileExit"},       {"cn", "mnuEditCN"},         {"about", "mnuHelpAbout"}};
         return items.value(verb);
     }
     static const char *buttonName(const QString &verb)
     {
         static const QHash<QString, const char *> buttons{
-            {"port", "btnPort"}, {"safe", "btnSafe"},   {"on", "btnOn"},   {"off", "btnOff"},
-            {"spot", "btnSpot"}, {"clean", "btnClean"}, {"max", "btnMax"}, {"live", "GetSensorData"},
-            {"send", "btnSend"}};
+            {"port", "btnPort"}, {"safe", "btnSafe"},       {"on", "btnOn"},
+            {"off", "btnOff"},   {"spot", "btnSpot"},       {"clean", "btnClean"},
+            {"max", "btnMax"},   {"live", "GetSensorData"}, {"send", "btnSend"}};
         return buttons.value(verb);
     }
 };

@@ -9,7 +9,8 @@
 using velmora::console::FrmMain;
 using velmora::test::Console;
 
-namespace {
+namespace
+{
 
 const QString kInit = "dallop connect safe";
 const QString kLive = "dallop connect safe live tick"; // a request waiting for its answer
@@ -39,96 +40,240 @@ private slots:
     {
         QTest::addColumn<QString>("setup");
         QTest::addColumn<QString>("steps");
-        QTest::addColumn<QStringList>("log");     // the port's log over the steps alone
-        QTest::addColumn<QString>("report");      // the report's first line
-        QTest::addColumn<QString>("indicators");  // visible at the end
-        QTest::addColumn<QString>("message");     // part of the one message shown
+        QTest::addColumn<QStringList>("log");    // the port's log over the steps alone
+        QTest::addColumn<QString>("report");     // the report's first line
+        QTest::addColumn<QString>("indicators"); // visible at the end
+        QTest::addColumn<QString>("message");    // part of the one message shown
 
         // Buttons and wake-ups: one write each, nothing grouped or merged.
-        QTest::newRow("safe mode") << "dallop connect" << "safe" << QStringList{"write 128 130"} << "" << "" << "";
-        QTest::newRow("safe mode twice") << kInit << "safe safe" << QStringList{"write 128 130", "write 128 130"} << "" << "" << "";
-        QTest::newRow("off before safe mode") << "dallop connect" << "off" << QStringList{"write 133"} << "" << "" << "";
-        QTest::newRow("off") << kInit << "off" << QStringList{"write 133"} << "" << "" << "";
-        QTest::newRow("spot") << kInit << "spot" << QStringList{"write 134"} << "" << "" << "";
-        QTest::newRow("clean") << kInit << "clean" << QStringList{"write 135"} << "" << "" << "";
-        QTest::newRow("max") << kInit << "max" << QStringList{"write 136"} << "" << "" << "";
-        QTest::newRow("Krennet wake-up") << "krennet connect" << "on" << kPulse << "" << "" << "";
-        QTest::newRow("Dallop wake-up, twice") << "dallop connect" << "on on" << kPulse + kPulse << "" << "" << "";
-        QTest::newRow("Wexbin wake-up") << "wexbin connect" << "on"
-            << writesOf({"+++", "ATSW22,6,1,1", "ATSW23,6,0,1", "ATSW23,6,1,1", "ATMD"}) << "" << "" << "";
-        QTest::newRow("no RTS line") << "norts krennet connect" << "on" << QStringList{} << "" << "" << "has no RTS line";
-        QTest::newRow("failed writes shown once per run") << "dallop connect safe live" << "fail:First. tick tick spot"
-                                                         << QStringList{} << "" << "" << "First.";
-        QTest::newRow("a write that gets through ends the run") << kLive << "fail:First. tick dismiss unfail tick fail:Again. tick tick"
-                                                               << QStringList{kRequest} << "" << "" << "Again.";
-        QTest::newRow("connect takes the current texts") << "" << "dallop connect port wexbin set:9600,e,7,2 connect:12"
-            << QStringList{kOpen, "rts 0", "close", "open 12 9600,e,7,2", "rts 0"} << "" << "" << "";
-        QTest::newRow("device lost, polls resume after Connect") << kLive << "unplug tick tick port tick"
-            << QStringList{"lost", kOpen, "rts 0", kRequest} << "" << "" << "The connection to the robot was lost";
+        QTest::newRow("safe mode") << "dallop connect"
+                                   << "safe" << QStringList{"write 128 130"} << ""
+                                   << ""
+                                   << "";
+        QTest::newRow("safe mode twice")
+            << kInit << "safe safe" << QStringList{"write 128 130", "write 128 130"} << ""
+            << ""
+            << "";
+        QTest::newRow("off before safe mode") << "dallop connect"
+                                              << "off" << QStringList{"write 133"} << ""
+                                              << ""
+                                              << "";
+        QTest::newRow("off") << kInit << "off" << QStringList{"write 133"} << ""
+                             << ""
+                             << "";
+        QTest::newRow("spot") << kInit << "spot" << QStringList{"write 134"} << ""
+                              << ""
+                              << "";
+        QTest::newRow("clean") << kInit << "clean" << QStringList{"write 135"} << ""
+                               << ""
+                               << "";
+        QTest::newRow("max") << kInit << "max" << QStringList{"write 136"} << ""
+                             << ""
+                             << "";
+        QTest::newRow("Krennet wake-up") << "krennet connect"
+                                         << "on" << kPulse << ""
+                                         << ""
+                                         << "";
+        QTest::newRow("Dallop wake-up, twice") << "dallop connect"
+                                               << "on on" << kPulse + kPulse << ""
+                                               << ""
+                                               << "";
+        QTest::newRow("Wexbin wake-up")
+            << "wexbin connect"
+            << "on" << writesOf({"+++", "ATSW22,6,1,1", "ATSW23,6,0,1", "ATSW23,6,1,1", "ATMD"})
+            << ""
+            << ""
+            << "";
+        QTest::newRow("no RTS line") << "norts krennet connect"
+                                     << "on" << QStringList{} << ""
+                                     << ""
+                                     << "has no RTS line";
+        QTest::newRow("failed writes shown once per run")
+            << "dallop connect safe live"
+            << "fail:First. tick tick spot" << QStringList{} << ""
+            << ""
+            << "First.";
+        QTest::newRow("a write that gets through ends the run")
+            << kLive << "fail:First. tick dismiss unfail tick fail:Again. tick tick"
+            << QStringList{kRequest} << ""
+            << ""
+            << "Again.";
+        QTest::newRow("connect takes the current texts")
+            << ""
+            << "dallop connect port wexbin set:9600,e,7,2 connect:12"
+            << QStringList{kOpen, "rts 0", "close", "open 12 9600,e,7,2", "rts 0"} << ""
+            << ""
+            << "";
+        QTest::newRow("device lost, polls resume after Connect")
+            << kLive << "unplug tick tick port tick"
+            << QStringList{"lost", kOpen, "rts 0", kRequest} << ""
+            << ""
+            << "The connection to the robot was lost";
 
         // The drive panel: any mouse button presses and releases; the release belongs to the
         // button that got the press; a cancelled press stops once.
-        QTest::newRow("FWD") << kInit << "press:btnFwd release:btnFwd" << QStringList{kFwd, kStop} << "" << "" << "";
-        QTest::newRow("BCK") << kInit << "press:btnBack release:btnBack" << QStringList{kBack, kStop} << "" << "" << "";
-        QTest::newRow("LFT") << kInit << "press:btnLeft release:btnLeft" << QStringList{kLeft, kStop} << "" << "" << "";
-        QTest::newRow("RGT, middle button") << kInit << "press:btnRight:middle release:btnRight:middle"
-                                            << QStringList{kRight, kStop} << "" << "" << "";
-        QTest::newRow("FWD, right button") << kInit << "press:btnFwd:right release:btnFwd:right"
-                                           << QStringList{kFwd, kStop} << "" << "" << "";
-        QTest::newRow("release off the button") << kInit << "press:btnFwd release:btnBack press:btnLeft release:rtbWexbin"
-                                                << QStringList{kFwd, kStop, kLeft, kStop} << "" << "" << "";
-        QTest::newRow("double click presses twice") << kInit << "dclick:btnBack"
-                                                    << QStringList{kBack, kStop, kBack, kStop} << "" << "" << "";
-        QTest::newRow("two mouse buttons held") << kInit << "press:btnFwd press:btnFwd:right release:btnFwd:right release:btnFwd"
-                                                << QStringList{kFwd, kFwd, kStop, kStop} << "" << "" << "";
-        QTest::newRow("keyboard writes nothing") << kInit << "keys:btnFwd" << QStringList{} << "" << "" << "";
-        QTest::newRow("sensor stop while held") << kLive + " press:btnFwd" << "pkt:0=2 release:btnFwd"
-                                                << QStringList{kStop, kStop} << "Bump Left" << "labelBumpLeft" << "";
+        QTest::newRow("FWD") << kInit << "press:btnFwd release:btnFwd" << QStringList{kFwd, kStop}
+                             << ""
+                             << ""
+                             << "";
+        QTest::newRow("BCK") << kInit << "press:btnBack release:btnBack"
+                             << QStringList{kBack, kStop} << ""
+                             << ""
+                             << "";
+        QTest::newRow("LFT") << kInit << "press:btnLeft release:btnLeft"
+                             << QStringList{kLeft, kStop} << ""
+                             << ""
+                             << "";
+        QTest::newRow("RGT, middle button")
+            << kInit << "press:btnRight:middle release:btnRight:middle"
+            << QStringList{kRight, kStop} << ""
+            << ""
+            << "";
+        QTest::newRow("FWD, right button")
+            << kInit << "press:btnFwd:right release:btnFwd:right" << QStringList{kFwd, kStop} << ""
+            << ""
+            << "";
+        QTest::newRow("release off the button")
+            << kInit << "press:btnFwd release:btnBack press:btnLeft release:rtbWexbin"
+            << QStringList{kFwd, kStop, kLeft, kStop} << ""
+            << ""
+            << "";
+        QTest::newRow("double click presses twice")
+            << kInit << "dclick:btnBack" << QStringList{kBack, kStop, kBack, kStop} << ""
+            << ""
+            << "";
+        QTest::newRow("two mouse buttons held")
+            << kInit << "press:btnFwd press:btnFwd:right release:btnFwd:right release:btnFwd"
+            << QStringList{kFwd, kFwd, kStop, kStop} << ""
+            << ""
+            << "";
+        QTest::newRow("keyboard writes nothing") << kInit << "keys:btnFwd" << QStringList{} << ""
+                                                 << ""
+                                                 << "";
+        QTest::newRow("sensor stop while held")
+            << kLive + " press:btnFwd"
+            << "pkt:0=2 release:btnFwd" << QStringList{kStop, kStop} << "Bump Left"
+            << "labelBumpLeft"
+            << "";
         const QString held = kInit + " press:btnFwd press:btnFwd:right";
-        QTest::newRow("cancelled: window deactivated") << held << "deactivate disable:frameDrive" << QStringList{kStop} << "" << "" << "";
-        QTest::newRow("cancelled: panel disabled") << held << "disable:frameDrive deactivate" << QStringList{kStop} << "" << "" << "";
-        QTest::newRow("cancelled: button disabled") << held << "disable:btnFwd deactivate" << QStringList{kStop} << "" << "" << "";
-        QTest::newRow("cancelled: button hidden") << held << "hide:btnFwd deactivate" << QStringList{kStop} << "" << "" << "";
-        QTest::newRow("cancelled: panel hidden") << held << "hide:frameDrive deactivate" << QStringList{kStop} << "" << "" << "";
-        QTest::newRow("cancelled on a closed port") << kInit + " press:btnLeft" << "port" << QStringList{"close"} << "" << "" << "";
+        QTest::newRow("cancelled: window deactivated")
+            << held << "deactivate disable:frameDrive" << QStringList{kStop} << ""
+            << ""
+            << "";
+        QTest::newRow("cancelled: panel disabled")
+            << held << "disable:frameDrive deactivate" << QStringList{kStop} << ""
+            << ""
+            << "";
+        QTest::newRow("cancelled: button disabled")
+            << held << "disable:btnFwd deactivate" << QStringList{kStop} << ""
+            << ""
+            << "";
+        QTest::newRow("cancelled: button hidden")
+            << held << "hide:btnFwd deactivate" << QStringList{kStop} << ""
+            << ""
+            << "";
+        QTest::newRow("cancelled: panel hidden")
+            << held << "hide:frameDrive deactivate" << QStringList{kStop} << ""
+            << ""
+            << "";
+        QTest::newRow("cancelled on a closed port") << kInit + " press:btnLeft"
+                                                    << "port" << QStringList{"close"} << ""
+                                                    << ""
+                                                    << "";
 
         // The live view: a stop for each stop condition, the indicators, the report.
-        QTest::newRow("bump right") << kLive << "pkt:0=1" << QStringList{kStop} << "Bump Right" << "labelBumpRight" << "";
-        QTest::newRow("both bumpers") << kLive << "pkt:0=3" << QStringList{kStop, kStop} << "Bump Right"
-                                      << "labelBumpLeft labelBumpRight" << "";
-        QTest::newRow("left cliff") << kLive << "pkt:2=1" << QStringList{kStop} << "Left Cliff" << "" << "";
-        QTest::newRow("right wheel overcurrent") << kLive << "pkt:7=8" << QStringList{kStop} << "RightWheel Overcurrent" << "" << "";
-        QTest::newRow("wheel drops stop nothing") << kLive << "pkt:0=28" << QStringList{} << "Wheeldrop Right"
-                                                  << "labelWheeldropLeft labelCaster labelWheeldropRight" << "";
+        QTest::newRow("bump right") << kLive << "pkt:0=1" << QStringList{kStop} << "Bump Right"
+                                    << "labelBumpRight"
+                                    << "";
+        QTest::newRow("both bumpers")
+            << kLive << "pkt:0=3" << QStringList{kStop, kStop} << "Bump Right"
+            << "labelBumpLeft labelBumpRight"
+            << "";
+        QTest::newRow("left cliff") << kLive << "pkt:2=1" << QStringList{kStop} << "Left Cliff"
+                                    << ""
+                                    << "";
+        QTest::newRow("right wheel overcurrent")
+            << kLive << "pkt:7=8" << QStringList{kStop} << "RightWheel Overcurrent"
+            << ""
+            << "";
+        QTest::newRow("wheel drops stop nothing")
+            << kLive << "pkt:0=28" << QStringList{} << "Wheeldrop Right"
+            << "labelWheeldropLeft labelCaster labelWheeldropRight"
+            << "";
         // Exactly 26 waiting for a request still open, else nothing happens.
-        QTest::newRow("on and off before the first tick") << kInit << "live live" << QStringList{} << "" << "" << "";
-        QTest::newRow("answer after switching off") << kLive << "live pkt:0=1" << QStringList{} << "" << "" << "";
-        QTest::newRow("second answer for one request") << kLive + " pkt:9=7" << "pkt:0=3" << QStringList{}
-                                                       << "Right Dirt Sensor = 7" << "" << "";
-        QTest::newRow("late answer counts for the newer request") << kLive << "tick pkt:8=1 pkt:8=2"
-                                                                  << QStringList{kRequest} << "Left Dirt Sensor = 1" << "" << "";
-        QTest::newRow("27 bytes") << kLive << "pkt27:0=1" << QStringList{} << "" << "" << "";
-        QTest::newRow("split 10 + 16") << kLive << "split:10:0=1" << QStringList{} << "" << "" << "";
-        QTest::newRow("split 25 + 1") << kLive << "split:25:0=1" << QStringList{} << "" << "" << "";
-        QTest::newRow("adapter reply") << kLive << "ok" << QStringList{} << "" << "" << "";
-        QTest::newRow("replies before the first poll are discarded") << "wexbin connect on" << "ok ok ok ok ok safe live tick pkt:0=1"
-            << QStringList{"write 128 130", kRequest, kStop} << "Bump Right" << "labelBumpRight" << "";
-        QTest::newRow("a byte left from 27 does not offset the next answer") << kLive << "pkt27:0=2 tick pkt:0=1"
-            << QStringList{kRequest, kStop} << "Bump Right" << "labelBumpRight" << "";
-        QTest::newRow("the box holds only the last report") << kLive << "pkt:11=4 tick pkt:11=8"
-                                                            << QStringList{kRequest} << "Power button pressed" << "" << "";
-        QTest::newRow("disconnect with the view on") << kLive + " pkt:0=2" << "port tick tick" << QStringList{"close"}
-                                                     << "" << "labelBumpLeft" << "";
-        QTest::newRow("reconnect with the view on") << kLive + " port" << "port tick pkt:0=1"
-            << QStringList{kOpen, "rts 0", kRequest, kStop} << "Bump Right" << "labelBumpRight" << "";
+        QTest::newRow("on and off before the first tick")
+            << kInit << "live live" << QStringList{} << ""
+            << ""
+            << "";
+        QTest::newRow("answer after switching off")
+            << kLive << "live pkt:0=1" << QStringList{} << ""
+            << ""
+            << "";
+        QTest::newRow("second answer for one request")
+            << kLive + " pkt:9=7"
+            << "pkt:0=3" << QStringList{} << "Right Dirt Sensor = 7"
+            << ""
+            << "";
+        QTest::newRow("late answer counts for the newer request")
+            << kLive << "tick pkt:8=1 pkt:8=2" << QStringList{kRequest} << "Left Dirt Sensor = 1"
+            << ""
+            << "";
+        QTest::newRow("27 bytes") << kLive << "pkt27:0=1" << QStringList{} << ""
+                                  << ""
+                                  << "";
+        QTest::newRow("split 10 + 16") << kLive << "split:10:0=1" << QStringList{} << ""
+                                       << ""
+                                       << "";
+        QTest::newRow("split 25 + 1") << kLive << "split:25:0=1" << QStringList{} << ""
+                                      << ""
+                                      << "";
+        QTest::newRow("adapter reply") << kLive << "ok" << QStringList{} << ""
+                                       << ""
+                                       << "";
+        QTest::newRow("replies before the first poll are discarded")
+            << "wexbin connect on"
+            << "ok ok ok ok ok safe live tick pkt:0=1"
+            << QStringList{"write 128 130", kRequest, kStop} << "Bump Right"
+            << "labelBumpRight"
+            << "";
+        QTest::newRow("a byte left from 27 does not offset the next answer")
+            << kLive << "pkt27:0=2 tick pkt:0=1" << QStringList{kRequest, kStop} << "Bump Right"
+            << "labelBumpRight"
+            << "";
+        QTest::newRow("the box holds only the last report")
+            << kLive << "pkt:11=4 tick pkt:11=8" << QStringList{kRequest} << "Power button pressed"
+            << ""
+            << "";
+        QTest::newRow("disconnect with the view on")
+            << kLive + " pkt:0=2"
+            << "port tick tick" << QStringList{"close"} << ""
+            << "labelBumpLeft"
+            << "";
+        QTest::newRow("reconnect with the view on")
+            << kLive + " port"
+            << "port tick pkt:0=1" << QStringList{kOpen, "rts 0", kRequest, kStop} << "Bump Right"
+            << "labelBumpRight"
+            << "";
 
         // progEnd, by Exit or the close box: the Start byte last, and nothing after the end.
-        QTest::newRow("Exit, port closed") << "" << "exit" << QStringList{} << "" << "" << "";
-        QTest::newRow("close box, port open") << kInit << "close" << QStringList{"write 128", "close"} << "" << "" << "";
-        QTest::newRow("Exit with live data") << kLive + " pkt:0=1" << "exit tick close"
-                                             << QStringList{"write 128", "close"} << "" << "" << "";
-        QTest::newRow("close box after a disconnect with the view on") << "dallop connect safe live port" << "close tick"
-                                                                       << QStringList{} << "" << "" << "";
+        QTest::newRow("Exit, port closed") << ""
+                                           << "exit" << QStringList{} << ""
+                                           << ""
+                                           << "";
+        QTest::newRow("close box, port open")
+            << kInit << "close" << QStringList{"write 128", "close"} << ""
+            << ""
+            << "";
+        QTest::newRow("Exit with live data")
+            << kLive + " pkt:0=1"
+            << "exit tick close" << QStringList{"write 128", "close"} << ""
+            << ""
+            << "";
+        QTest::newRow("close box after a disconnect with the view on")
+            << "dallop connect safe live port"
+            << "close tick" << QStringList{} << ""
+            << ""
+            << "";
     }
     void portTraffic()
     {
@@ -195,7 +340,8 @@ private slots:
             QVERIFY(c.port->writes().isEmpty());
             QVERIFY(!c.messages().isEmpty() && c.messages()[0].contains("0 to 255"));
         } else {
-            QCOMPARE(c.port->writes(), QList<QByteArray>(2, QByteArray(1, static_cast<char>(expected))));
+            QCOMPARE(c.port->writes(),
+                     QList<QByteArray>(2, QByteArray(1, static_cast<char>(expected))));
             QVERIFY(c.messages().isEmpty());
         }
         QCOMPARE(c.get<QLineEdit>("txtSCI")->text(), text);
@@ -219,7 +365,8 @@ private slots:
     {
         Console c;
         c.run(kLive + " pkt:0=31");
-        QCOMPARE(c.indicators(), "labelBumpLeft labelWheeldropLeft labelCaster labelWheeldropRight labelBumpRight");
+        QCOMPARE(c.indicators(),
+                 "labelBumpLeft labelWheeldropLeft labelCaster labelWheeldropRight labelBumpRight");
         struct HideLog : QObject {
             QStringList hidden;
             bool eventFilter(QObject *watched, QEvent *e) override
@@ -235,8 +382,8 @@ private slots:
         c.port->setRThreshold(0);
         c.port->clearRecord();
         c.run("tick");
-        QCOMPARE(log.hidden, (QStringList{"labelBumpLeft", "labelBumpRight", "labelCaster", "labelWheeldropLeft",
-                                      "labelWheeldropRight"}));
+        QCOMPARE(log.hidden, (QStringList{"labelBumpLeft", "labelBumpRight", "labelCaster",
+                                          "labelWheeldropLeft", "labelWheeldropRight"}));
         QCOMPARE(c.port->inputLen(), 26);
         QCOMPARE(c.port->rThreshold(), 1);
         QCOMPARE(c.port->log(), QStringList{kRequest});

@@ -6,9 +6,13 @@
 
 using velmora::test::Console;
 
-namespace {
+namespace
+{
 
-QWidget *dialogOf(const Console &c) { return c.window->findChild<QWidget *>("frmBTName"); }
+QWidget *dialogOf(const Console &c)
+{
+    return c.window->findChild<QWidget *>("frmBTName");
+}
 
 void enterName(const Console &c, const QString &name)
 {
@@ -57,14 +61,17 @@ private slots:
         QTest::newRow("blanks and commas") << open << " Kitchen robot, no. 2 " << true << "";
         QTest::newRow("punctuation") << open << "R2;D2=\"ok\"?" << true << "";
         QTest::newRow("latin-1 letter") << open << QString::fromUtf8("Küche") << true << "";
-        QTest::newRow("closed port") << "wexbin cn" << "Robo" << false << "";
-        QTest::newRow("only the port is checked") << open + " port krennet connect" << "Robo" << true << "";
+        QTest::newRow("closed port") << "wexbin cn"
+                                     << "Robo" << false << "";
+        QTest::newRow("only the port is checked") << open + " port krennet connect"
+                                                  << "Robo" << true << "";
         QTest::newRow("carriage return") << open << "Robo\rATZ" << false << "control character";
         QTest::newRow("line feed") << open << "Robo\n" << false << "control character";
         QTest::newRow("tab") << open << "\tRobo" << false << "control character";
         QTest::newRow("nul") << open << QString(QChar(0)) << false << "control character";
         QTest::newRow("delete") << open << "Robo\x7f" << false << "control character";
-        QTest::newRow("above 255") << open << QString::fromUtf8("Robo\u2122") << false << "one byte";
+        QTest::newRow("above 255")
+            << open << QString::fromUtf8("Robo\u2122") << false << "one byte";
     }
     void setName()
     {

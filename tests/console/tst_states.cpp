@@ -9,12 +9,14 @@
 using velmora::console::PortChoice;
 using velmora::test::Console;
 
-namespace {
+namespace
+{
 
-const QStringList kWidgets{"frameWireless", "txtPort",   "txtPortNum", "Label1",    "btnPort",   "frameDrive",
-                           "btnFwd",        "btnBack",   "btnLeft",    "btnRight",  "frameClean", "btnSpot",
-                           "btnClean",      "btnMax",    "framePower", "btnOn",     "btnOff",     "btnSafe",
-                           "GetSensorData", "frameData", "txtSCI",     "btnSend",   "WexbinIO",   "rtbWexbin"};
+const QStringList kWidgets{"frameWireless", "txtPort", "txtPortNum", "Label1",        "btnPort",
+                           "frameDrive",    "btnFwd",  "btnBack",    "btnLeft",       "btnRight",
+                           "frameClean",    "btnSpot", "btnClean",   "btnMax",        "framePower",
+                           "btnOn",         "btnOff",  "btnSafe",    "GetSensorData", "frameData",
+                           "txtSCI",        "btnSend", "WexbinIO",   "rtbWexbin"};
 const QStringList kItems{"mnuFileKrennet", "mnuFileDallop", "mnuFileWexbin",
                          "mnuFileExit",    "mnuEditCN",     "mnuHelpAbout"};
 
@@ -22,19 +24,24 @@ const QStringList kItems{"mnuFileKrennet", "mnuFileDallop", "mnuFileWexbin",
 QString panelOf(const QString &control)
 {
     static const QHash<QString, QString> panels{
-        {"txtPort", "frameWireless"}, {"txtPortNum", "frameWireless"}, {"Label1", "frameWireless"},
-        {"btnPort", "frameWireless"}, {"btnFwd", "frameDrive"},        {"btnBack", "frameDrive"},
-        {"btnLeft", "frameDrive"},    {"btnRight", "frameDrive"},      {"btnSpot", "frameClean"},
-        {"btnClean", "frameClean"},   {"btnMax", "frameClean"},        {"btnOn", "framePower"},
-        {"btnOff", "framePower"},     {"btnSafe", "framePower"},       {"GetSensorData", "framePower"},
-        {"txtSCI", "frameData"},      {"btnSend", "frameData"},        {"rtbWexbin", "WexbinIO"}};
+        {"txtPort", "frameWireless"},    {"txtPortNum", "frameWireless"},
+        {"Label1", "frameWireless"},     {"btnPort", "frameWireless"},
+        {"btnFwd", "frameDrive"},        {"btnBack", "frameDrive"},
+        {"btnLeft", "frameDrive"},       {"btnRight", "frameDrive"},
+        {"btnSpot", "frameClean"},       {"btnClean", "frameClean"},
+        {"btnMax", "frameClean"},        {"btnOn", "framePower"},
+        {"btnOff", "framePower"},        {"btnSafe", "framePower"},
+        {"GetSensorData", "framePower"}, {"txtSCI", "frameData"},
+        {"btnSend", "frameData"},        {"rtbWexbin", "WexbinIO"}};
     return panels.value(control);
 }
 
-const QString kAllOff = "frameDrive btnFwd btnBack btnLeft btnRight frameClean btnSpot btnClean btnMax "
-                        "framePower btnSafe GetSensorData frameData";
-const QString kConnectedOff = "frameDrive btnFwd btnBack btnLeft btnRight btnSpot btnClean btnMax GetSensorData "
-                              "mnuFileKrennet mnuFileDallop mnuFileWexbin";
+const QString kAllOff =
+    "frameDrive btnFwd btnBack btnLeft btnRight frameClean btnSpot btnClean btnMax "
+    "framePower btnSafe GetSensorData frameData";
+const QString kConnectedOff =
+    "frameDrive btnFwd btnBack btnLeft btnRight btnSpot btnClean btnMax GetSensorData "
+    "mnuFileKrennet mnuFileDallop mnuFileWexbin";
 const QString kRunningOff = "mnuFileKrennet mnuFileDallop mnuFileWexbin";
 
 QHash<QString, bool> ownFlags(const Console &c)
@@ -58,43 +65,72 @@ private slots:
         QTest::addColumn<QString>("steps");
         QTest::addColumn<QString>("ownOff"); // controls whose own enabled flag is off
         QTest::addColumn<QString>("portCaption");
-        QTest::addColumn<bool>("live");      // the view's caption and timer
+        QTest::addColumn<bool>("live"); // the view's caption and timer
         QTest::addColumn<QString>("checked");
         QTest::addColumn<QString>("indicators");
 
         const QString bump = " tick pkt:0=1";
-        QTest::newRow("start-up") << "" << kAllOff << "Connect" << false << "" << "";
-        QTest::newRow("adapter chosen") << "dallop" << kAllOff << "Connect" << false << "mnuFileDallop" << "";
-        QTest::newRow("adapter chosen again") << "dallop krennet wexbin krennet" << kAllOff << "Connect" << false
-                                              << "mnuFileKrennet" << "";
-        QTest::newRow("connected") << "wexbin connect" << kConnectedOff << "Disconnect" << false << "mnuFileWexbin" << "";
-        QTest::newRow("safe mode refused by the port") << "wexbin connect fail:No. safe" << kConnectedOff << "Disconnect"
-                                                       << false << "mnuFileWexbin" << "";
-        QTest::newRow("robot initialised") << "dallop connect safe" << kRunningOff << "Disconnect" << false
-                                           << "mnuFileDallop" << "";
-        QTest::newRow("safe mode twice") << "dallop connect safe safe" << kRunningOff << "Disconnect" << false
-                                         << "mnuFileDallop" << "";
-        QTest::newRow("cleaning and power buttons change nothing") << "dallop connect safe spot clean max off on"
-                                                                   << kRunningOff << "Disconnect" << false << "mnuFileDallop" << "";
-        QTest::newRow("live data") << "dallop connect safe live" << kRunningOff << "Disconnect" << true
-                                   << "mnuFileDallop" << "";
-        QTest::newRow("live data with a bump") << "dallop connect safe live" + bump << kRunningOff << "Disconnect"
-                                               << true << "mnuFileDallop" << "labelBumpRight";
-        QTest::newRow("live data stopped") << "dallop connect safe live" + bump + " live" << kRunningOff << "Disconnect"
-                                           << false << "mnuFileDallop" << "labelBumpRight";
-        QTest::newRow("safe mode during live data") << "dallop connect safe live" + bump + " safe" << kRunningOff
-                                                    << "Disconnect" << true << "mnuFileDallop" << "labelBumpRight";
-        QTest::newRow("disconnected") << "dallop connect port" << kAllOff << "Connect" << false << "mnuFileDallop" << "";
-        QTest::newRow("disconnected from live data") << "dallop connect safe live" + bump + " port" << kAllOff
-                                                     << "Connect" << true << "mnuFileDallop" << "labelBumpRight";
-        QTest::newRow("device lost during live data") << "dallop connect safe live" + bump + " unplug" << kAllOff
-                                                      << "Connect" << true << "mnuFileDallop" << "labelBumpRight";
-        QTest::newRow("disconnected, other adapter") << "dallop connect port wexbin" << kAllOff << "Connect" << false
-                                                     << "mnuFileWexbin" << "";
-        QTest::newRow("reconnected with live data on") << "dallop connect safe live port port" << kConnectedOff
-                                                       << "Disconnect" << true << "mnuFileDallop" << "";
-        QTest::newRow("live data again through safe mode") << "dallop connect safe live port port safe" << kRunningOff
-                                                           << "Disconnect" << true << "mnuFileDallop" << "";
+        QTest::newRow("start-up") << "" << kAllOff << "Connect" << false << ""
+                                  << "";
+        QTest::newRow("adapter chosen")
+            << "dallop" << kAllOff << "Connect" << false << "mnuFileDallop"
+            << "";
+        QTest::newRow("adapter chosen again")
+            << "dallop krennet wexbin krennet" << kAllOff << "Connect" << false << "mnuFileKrennet"
+            << "";
+        QTest::newRow("connected")
+            << "wexbin connect" << kConnectedOff << "Disconnect" << false << "mnuFileWexbin"
+            << "";
+        QTest::newRow("safe mode refused by the port")
+            << "wexbin connect fail:No. safe" << kConnectedOff << "Disconnect" << false
+            << "mnuFileWexbin"
+            << "";
+        QTest::newRow("robot initialised")
+            << "dallop connect safe" << kRunningOff << "Disconnect" << false << "mnuFileDallop"
+            << "";
+        QTest::newRow("safe mode twice")
+            << "dallop connect safe safe" << kRunningOff << "Disconnect" << false << "mnuFileDallop"
+            << "";
+        QTest::newRow("cleaning and power buttons change nothing")
+            << "dallop connect safe spot clean max off on" << kRunningOff << "Disconnect" << false
+            << "mnuFileDallop"
+            << "";
+        QTest::newRow("live data")
+            << "dallop connect safe live" << kRunningOff << "Disconnect" << true << "mnuFileDallop"
+            << "";
+        QTest::newRow("live data with a bump") << "dallop connect safe live" + bump << kRunningOff
+                                               << "Disconnect" << true << "mnuFileDallop"
+                                               << "labelBumpRight";
+        QTest::newRow("live data stopped")
+            << "dallop connect safe live" + bump + " live" << kRunningOff << "Disconnect" << false
+            << "mnuFileDallop"
+            << "labelBumpRight";
+        QTest::newRow("safe mode during live data")
+            << "dallop connect safe live" + bump + " safe" << kRunningOff << "Disconnect" << true
+            << "mnuFileDallop"
+            << "labelBumpRight";
+        QTest::newRow("disconnected")
+            << "dallop connect port" << kAllOff << "Connect" << false << "mnuFileDallop"
+            << "";
+        QTest::newRow("disconnected from live data")
+            << "dallop connect safe live" + bump + " port" << kAllOff << "Connect" << true
+            << "mnuFileDallop"
+            << "labelBumpRight";
+        QTest::newRow("device lost during live data")
+            << "dallop connect safe live" + bump + " unplug" << kAllOff << "Connect" << true
+            << "mnuFileDallop"
+            << "labelBumpRight";
+        QTest::newRow("disconnected, other adapter")
+            << "dallop connect port wexbin" << kAllOff << "Connect" << false << "mnuFileWexbin"
+            << "";
+        QTest::newRow("reconnected with live data on")
+            << "dallop connect safe live port port" << kConnectedOff << "Disconnect" << true
+            << "mnuFileDallop"
+            << "";
+        QTest::newRow("live data again through safe mode")
+            << "dallop connect safe live port port safe" << kRunningOff << "Disconnect" << true
+            << "mnuFileDallop"
+            << "";
     }
     void stateTable()
     {
@@ -115,7 +151,8 @@ private slots:
             const bool own = !off.contains(name);
             const QString panel = panelOf(name);
             const bool effective = own && (panel.isEmpty() || !off.contains(panel));
-            QVERIFY2(!w->testAttribute(Qt::WA_ForceDisabled) == own, qPrintable(name + " own flag"));
+            QVERIFY2(!w->testAttribute(Qt::WA_ForceDisabled) == own,
+                     qPrintable(name + " own flag"));
             QVERIFY2(w->isEnabled() == effective, qPrintable(name + " effective state"));
             QVERIFY2(w->isVisible(), qPrintable(name + " visible"));
         }
@@ -127,7 +164,8 @@ private slots:
         QCOMPARE(c.indicators(), indicators);
 
         QCOMPARE(c.button("btnPort")->text(), portCaption);
-        QCOMPARE(c.button("GetSensorData")->text(), live ? "Stop Live Sensor Data" : "Start Live Sensor Data");
+        QCOMPARE(c.button("GetSensorData")->text(),
+                 live ? "Stop Live Sensor Data" : "Start Live Sensor Data");
         QCOMPARE(c.timer()->isActive(), live);
         QCOMPARE(c.timer()->interval(), steps.contains("live") ? 250 : 1000);
         QCOMPARE(c.timer()->timerType(), Qt::PreciseTimer);
@@ -149,13 +187,15 @@ private slots:
         QStringList order;
         QWidget *w = c.get("btnFwd");
         do {
-            if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().isEmpty() && !w->objectName().startsWith("qt_"))
+            if ((w->focusPolicy() & Qt::TabFocus) && !w->objectName().isEmpty() &&
+                !w->objectName().startsWith("qt_"))
                 order << w->objectName();
             w = w->nextInFocusChain();
         } while (w != c.get("btnFwd"));
-        QCOMPARE(order, (QStringList{"btnFwd", "btnRight", "btnBack", "btnLeft", "btnSpot", "btnClean", "btnMax", "txtPort",
-                                     "btnPort", "btnOn", "btnOff", "btnSend", "txtSCI", "txtPortNum", "rtbWexbin", "btnSafe",
-                                     "GetSensorData"}));
+        QCOMPARE(order,
+                 (QStringList{"btnFwd", "btnRight", "btnBack", "btnLeft", "btnSpot", "btnClean",
+                              "btnMax", "txtPort", "btnPort", "btnOn", "btnOff", "btnSend",
+                              "txtSCI", "txtPortNum", "rtbWexbin", "btnSafe", "GetSensorData"}));
     }
 
     void connectRefusals_data()
@@ -167,26 +207,78 @@ private slots:
         QTest::addColumn<QString>("message"); // part of it
 
         const QString settings = "57600,n,8,1";
-        QTest::newRow("no product, no number") << "" << "" << settings << "" << "Please select a product from the File menu.";
-        QTest::newRow("no product") << "" << "3" << settings << "" << "Please select a product from the File menu.";
-        QTest::newRow("no number") << "mnuFileDallop" << "" << settings << "" << "Please enter a Comm Port number.";
-        QTest::newRow("blanks") << "mnuFileDallop" << "  " << settings << "" << "is not a port number";
-        QTest::newRow("letters") << "mnuFileKrennet" << "com3" << settings << "" << "is not a port number";
-        QTest::newRow("fraction") << "mnuFileKrennet" << "3.5" << settings << "" << "is not a port number";
-        QTest::newRow("above 16 bits") << "mnuFileKrennet" << "32768" << settings << "" << "is not a port number";
-        QTest::newRow("below 16 bits") << "mnuFileKrennet" << "-32769" << settings << "" << "is not a port number";
-        QTest::newRow("zero") << "mnuFileWexbin" << "0" << settings << "" << "port numbers start at 1";
-        QTest::newRow("negative") << "mnuFileWexbin" << "-4" << settings << "" << "port numbers start at 1";
-        QTest::newRow("parity") << "mnuFileWexbin" << "3" << "57600,x,8,1" << "" << "parity \"x\"";
-        QTest::newRow("baud not a number") << "mnuFileWexbin" << "3" << "fast,n,8,1" << "" << "baud rate \"fast\"";
-        QTest::newRow("baud zero") << "mnuFileWexbin" << "3" << "0,n,8,1" << "" << "baud rate \"0\"";
-        QTest::newRow("baud negative") << "mnuFileWexbin" << "3" << "-9600,n,8,1" << "" << "baud rate \"-9600\"";
-        QTest::newRow("data bits") << "mnuFileWexbin" << "3" << "57600,n,9,1" << "" << "data bits \"9\"";
-        QTest::newRow("stop bits") << "mnuFileWexbin" << "3" << "57600,n,8,3" << "" << "stop bits \"3\"";
-        QTest::newRow("five fields") << "mnuFileWexbin" << "3" << "57600,n,8,1,1" << "" << "four fields";
-        QTest::newRow("settings refused before a bad number") << "mnuFileWexbin" << "x" << "fast" << ""
+        QTest::newRow("no product, no number") << ""
+                                               << "" << settings << ""
+                                               << "Please select a product from the File menu.";
+        QTest::newRow("no product") << ""
+                                    << "3" << settings << ""
+                                    << "Please select a product from the File menu.";
+        QTest::newRow("no number") << "mnuFileDallop"
+                                   << "" << settings << ""
+                                   << "Please enter a Comm Port number.";
+        QTest::newRow("blanks") << "mnuFileDallop"
+                                << "  " << settings << ""
+                                << "is not a port number";
+        QTest::newRow("letters") << "mnuFileKrennet"
+                                 << "com3" << settings << ""
+                                 << "is not a port number";
+        QTest::newRow("fraction") << "mnuFileKrennet"
+                                  << "3.5" << settings << ""
+                                  << "is not a port number";
+        QTest::newRow("above 16 bits") << "mnuFileKrennet"
+                                       << "32768" << settings << ""
+                                       << "is not a port number";
+        QTest::newRow("below 16 bits") << "mnuFileKrennet"
+                                       << "-32769" << settings << ""
+                                       << "is not a port number";
+        QTest::newRow("zero") << "mnuFileWexbin"
+                              << "0" << settings << ""
+                              << "port numbers start at 1";
+        QTest::newRow("negative") << "mnuFileWexbin"
+                                  << "-4" << settings << ""
+                                  << "port numbers start at 1";
+        QTest::newRow("parity") << "mnuFileWexbin"
+                                << "3"
+                                << "57600,x,8,1"
+                                << ""
+                                << "parity \"x\"";
+        QTest::newRow("baud not a number") << "mnuFileWexbin"
+                                           << "3"
+                                           << "fast,n,8,1"
+                                           << ""
+                                           << "baud rate \"fast\"";
+        QTest::newRow("baud zero") << "mnuFileWexbin"
+                                   << "3"
+                                   << "0,n,8,1"
+                                   << ""
+                                   << "baud rate \"0\"";
+        QTest::newRow("baud negative") << "mnuFileWexbin"
+                                       << "3"
+                                       << "-9600,n,8,1"
+                                       << ""
+                                       << "baud rate \"-9600\"";
+        QTest::newRow("data bits") << "mnuFileWexbin"
+                                   << "3"
+                                   << "57600,n,9,1"
+                                   << ""
+                                   << "data bits \"9\"";
+        QTest::newRow("stop bits") << "mnuFileWexbin"
+                                   << "3"
+                                   << "57600,n,8,3"
+                                   << ""
+                                   << "stop bits \"3\"";
+        QTest::newRow("five fields") << "mnuFileWexbin"
+                                     << "3"
+                                     << "57600,n,8,1,1"
+                                     << ""
+                                     << "four fields";
+        QTest::newRow("settings refused before a bad number") << "mnuFileWexbin"
+                                                              << "x"
+                                                              << "fast"
+                                                              << ""
                                                               << "four fields";
-        QTest::newRow("busy") << "mnuFileDallop" << "3" << settings << "Port 3 is in use by another program."
+        QTest::newRow("busy") << "mnuFileDallop"
+                              << "3" << settings << "Port 3 is in use by another program."
                               << "Port 3 is in use by another program.";
     }
     void connectRefusals()

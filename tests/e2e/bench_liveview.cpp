@@ -21,12 +21,14 @@ using velmora::test::ConsoleWindow;
 using velmora::test::SimRobot;
 using velmora::test::TraceEntry;
 
-namespace {
+namespace
+{
 
 double percentile(std::vector<double> v, double p)
 {
     std::sort(v.begin(), v.end());
-    const auto i = static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size()))) - 1;
+    const auto i =
+        static_cast<std::size_t>(std::ceil(p / 100.0 * static_cast<double>(v.size()))) - 1;
     return v[std::min(i, v.size() - 1)];
 }
 
@@ -94,9 +96,10 @@ int main(int argc, char *argv[])
         var += (p - mean) * (p - mean);
     const double sd = std::sqrt(var / static_cast<double>(period.size()));
 
-    std::printf("bump packet out -> stop back: %zu packets, median %.3f ms, p99 %.3f ms, max %.3f ms\n",
-                latency.size(), percentile(latency, 50), percentile(latency, 99),
-                *std::max_element(latency.begin(), latency.end()));
+    std::printf(
+        "bump packet out -> stop back: %zu packets, median %.3f ms, p99 %.3f ms, max %.3f ms\n",
+        latency.size(), percentile(latency, 50), percentile(latency, 99),
+        *std::max_element(latency.begin(), latency.end()));
     std::printf("poll period: %zu intervals, mean %.3f ms, sd %.3f ms, min %.3f ms, max %.3f ms\n",
                 period.size(), mean, sd, *std::min_element(period.begin(), period.end()),
                 *std::max_element(period.begin(), period.end()));

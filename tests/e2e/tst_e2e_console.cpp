@@ -13,7 +13,8 @@ using velmora::test::ConsoleWindow;
 using velmora::test::SimRobot;
 using velmora::test::TraceEntry;
 
-namespace {
+namespace
+{
 
 constexpr int kWait = 5000;
 const QByteArray kStop("\x89\0\0\0\0", 5);
@@ -28,7 +29,8 @@ QStringList byteLines(const QList<TraceEntry> &entries)
 
 int countOf(const QList<TraceEntry> &entries, const QByteArray &b)
 {
-    return static_cast<int>(std::count_if(entries.begin(), entries.end(), [&b](const TraceEntry &e) { return e.bytes == b; }));
+    return static_cast<int>(std::count_if(entries.begin(), entries.end(),
+                                          [&b](const TraceEntry &e) { return e.bytes == b; }));
 }
 
 // The simulator on its own port, and the operator's console connected to it by that number
@@ -44,7 +46,10 @@ struct Session {
         QObject::connect(c.get<QTextEdit>("rtbWexbin"), &QTextEdit::textChanged, c.window.get(),
                          [this] { shown += c.report().endsWith("End Sensor Data\n") ? 1 : 0; });
     }
-    bool connected() const { return c.messages().isEmpty() && c.button("btnPort")->text() == "Disconnect"; }
+    bool connected() const
+    {
+        return c.messages().isEmpty() && c.button("btnPort")->text() == "Disconnect";
+    }
 
     SimRobot sim;
     ConsoleWindow c{new velmora::link::QtSerialPort};
@@ -71,7 +76,8 @@ private slots:
         QVERIFY(s.connected());
         s.c.click("btnSafe");
         s.c.mousePress("btnFwd");
-        QTRY_COMPARE_WITH_TIMEOUT(countOf(s.sim.received(), QByteArray("\x89\0\xff\x80\0", 5)), 1, kWait);
+        QTRY_COMPARE_WITH_TIMEOUT(countOf(s.sim.received(), QByteArray("\x89\0\xff\x80\0", 5)), 1,
+                                  kWait);
         s.c.mouseRelease("btnFwd");
         s.c.click("btnSpot");
         s.c.type("txtSCI", " 131 ");
@@ -79,7 +85,8 @@ private slots:
         s.c.action("mnuFileExit")->trigger();
         QVERIFY(!s.c.window->isVisible());
 
-        const QStringList expected{"128", "130", "137 0 255 128 0", "137 0 0 0 0", "134", "131", "128"};
+        const QStringList expected{"128", "130", "137 0 255 128 0", "137 0 0 0 0", "134",
+                                   "131", "128"};
         QTRY_COMPARE_WITH_TIMEOUT(byteLines(s.sim.received()), expected, kWait);
         QCOMPARE(s.sim.received().last().meaning, "Start");
     }
@@ -120,7 +127,8 @@ private slots:
 
         // Every request but the one still in flight when the view stopped was shown.
         const int requests = countOf(s.sim.received(), QByteArray("\x8e\0", 2));
-        QVERIFY2(s.shown >= requests - 1, qPrintable(QStringLiteral("%1 shown, %2 asked").arg(s.shown).arg(requests)));
+        QVERIFY2(s.shown >= requests - 1,
+                 qPrintable(QStringLiteral("%1 shown, %2 asked").arg(s.shown).arg(requests)));
     }
 
     void wexbinWakeUpRenameAndRecovery()
@@ -139,7 +147,8 @@ private slots:
         dialog->findChild<QLineEdit *>("txtBTName")->setText("Robo 7, den");
         QTest::mouseClick(dialog->findChild<QPushButton *>("cmdSetName"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(countOf(s.sim.received(), "ATSN,Robo 7, den\r"), 1, kWait);
-        QTRY_VERIFY_WITH_TIMEOUT(countOf(s.sim.sent(), "OK\r\n") >= 8, kWait); // five for the wake-up, three here
+        QTRY_VERIFY_WITH_TIMEOUT(countOf(s.sim.sent(), "OK\r\n") >= 8,
+                                 kWait); // five for the wake-up, three here
         // The adapter's replies are dropped, and the next polls are shown again.
         const int before = s.shown;
         QTRY_VERIFY_WITH_TIMEOUT(s.shown >= before + 2, kWait);

@@ -11,7 +11,8 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace {
+namespace
+{
 
 // The kernel's termios with the real line speeds; glibc's struct termios does not carry them.
 struct termios2 {
@@ -47,7 +48,8 @@ PtyPair::PtyPair(int number) : number_(number)
 
     master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
-        problem_ = QStringLiteral("posix_openpt failed: %1").arg(QString::fromLocal8Bit(::strerror(errno)));
+        problem_ = QStringLiteral("posix_openpt failed: %1")
+                       .arg(QString::fromLocal8Bit(::strerror(errno)));
         return;
     }
     slavePath_ = QString::fromLocal8Bit(::ptsname(master_));

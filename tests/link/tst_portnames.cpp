@@ -52,16 +52,24 @@ private slots:
         QTest::addColumn<QString>("link");
         QTest::addColumn<QString>("device");
         QTest::addColumn<QStringList>("problem"); // parts of the message; empty: none expected
-        QTest::newRow("link to a device") << 3 << "pty" << "pty" << QStringList{};
-        QTest::newRow("relative link") << 4 << "relative" << "relative" << QStringList{};
+        QTest::newRow("link to a device") << 3 << "pty"
+                                          << "pty" << QStringList{};
+        QTest::newRow("relative link") << 4 << "relative"
+                                       << "relative" << QStringList{};
         QTest::newRow("link to nothing")
-            << 5 << "/dev/velmora-missing" << "/dev/velmora-missing"
+            << 5 << "/dev/velmora-missing"
+            << "/dev/velmora-missing"
             << QStringList{"Port 5 has no device", "com5 points to /dev/velmora-missing"};
-        QTest::newRow("no link: port 1") << 1 << "" << "/dev/ttyS0" << QStringList{};
-        QTest::newRow("no link: port 2") << 2 << "" << "/dev/ttyS1" << QStringList{};
-        QTest::newRow("no link: port 200") << 200 << "" << "/dev/ttyS199" << QStringList{};
-        QTest::newRow("port 0") << 0 << "" << "" << QStringList{"Port 0 does not exist", "start at 1"};
-        QTest::newRow("negative") << -4 << "" << "" << QStringList{"Port -4 does not exist"};
+        QTest::newRow("no link: port 1") << 1 << ""
+                                         << "/dev/ttyS0" << QStringList{};
+        QTest::newRow("no link: port 2") << 2 << ""
+                                         << "/dev/ttyS1" << QStringList{};
+        QTest::newRow("no link: port 200") << 200 << ""
+                                           << "/dev/ttyS199" << QStringList{};
+        QTest::newRow("port 0") << 0 << ""
+                                << "" << QStringList{"Port 0 does not exist", "start at 1"};
+        QTest::newRow("negative") << -4 << ""
+                                  << "" << QStringList{"Port -4 does not exist"};
     }
     void numberToDevice()
     {
@@ -85,7 +93,9 @@ private slots:
             QVERIFY(QFile::link(link, linkPath));
         } else if (number > 0 && !QFile::exists(device)) {
             // Without a link the message names the device tried and how to link another.
-            problem << QStringLiteral("Port %1 has no device: %2 does not exist").arg(number).arg(device)
+            problem << QStringLiteral("Port %1 has no device: %2 does not exist")
+                           .arg(number)
+                           .arg(device)
                     << QStringLiteral("com%1 in %2").arg(number).arg(pty.linkFolder());
         }
 
@@ -102,17 +112,20 @@ private slots:
         PtyPair pty(5);
         QVERIFY2(pty.problem().isEmpty(), qPrintable(pty.problem()));
         const QString folder = pty.linkFolder();
-        QVERIFY(QFile::link(QStringLiteral("/dev/velmora-missing"), folder + QStringLiteral("/com6")));
+        QVERIFY(
+            QFile::link(QStringLiteral("/dev/velmora-missing"), folder + QStringLiteral("/com6")));
         QVERIFY(QFile::link(pty.slavePath(), folder + QStringLiteral("/com0")));
         QVERIFY(QFile::link(pty.slavePath(), folder + QStringLiteral("/comx")));
 
         const QList<PortChoice> ports = velmora::link::availablePorts();
         const auto withNumber = [&ports](int n) {
-            return std::count_if(ports.begin(), ports.end(), [n](const PortChoice &p) { return p.number == n; });
+            return std::count_if(ports.begin(), ports.end(),
+                                 [n](const PortChoice &p) { return p.number == n; });
         };
         QCOMPARE(withNumber(5), 1);
         QCOMPARE(withNumber(6), 0);
-        const auto five = std::find_if(ports.begin(), ports.end(), [](const PortChoice &p) { return p.number == 5; });
+        const auto five = std::find_if(ports.begin(), ports.end(),
+                                       [](const PortChoice &p) { return p.number == 5; });
         QCOMPARE(five->device, pty.slavePath());
         // The pseudo-terminal's other names give it no second entry.
         QCOMPARE(std::count_if(ports.begin(), ports.end(),

@@ -23,7 +23,8 @@ using velmora::link::QtSerialPort;
 using velmora::link::SerialPort;
 using namespace std::chrono_literals;
 
-namespace {
+namespace
+{
 
 QByteArray filler(int size, int seed = 0)
 {
@@ -33,7 +34,10 @@ QByteArray filler(int size, int seed = 0)
     return bytes;
 }
 
-double processCpuMs() { return static_cast<double>(std::clock()) * 1000.0 / CLOCKS_PER_SEC; }
+double processCpuMs()
+{
+    return static_cast<double>(std::clock()) * 1000.0 / CLOCKS_PER_SEC;
+}
 
 // The waiting count at each receive event, as the console's handler would see it.
 class EventLog
@@ -123,10 +127,14 @@ private slots:
         const int quiet = static_cast<int>(QtSerialPort::kDefaultSettle.count());
         QTest::newRow("26 at once") << QList<int>{26} << 0 << 26 << 10000 << QList<int>{26};
         QTest::newRow("27 at once") << QList<int>{27} << 0 << 26 << 10000 << QList<int>{27};
-        QTest::newRow("10+16, 5 ms apart") << QList<int>{10, 16} << 5 << 26 << quiet << QList<int>{26};
-        QTest::newRow("10+16, 20 ms apart") << QList<int>{10, 16} << 20 << 26 << quiet << QList<int>{26};
-        QTest::newRow("short answer waits for quiet") << QList<int>{10} << 0 << 26 << quiet << QList<int>{10};
-        QTest::newRow("InputLen 0 waits for quiet") << QList<int>{10, 16} << 5 << 0 << quiet << QList<int>{26};
+        QTest::newRow("10+16, 5 ms apart")
+            << QList<int>{10, 16} << 5 << 26 << quiet << QList<int>{26};
+        QTest::newRow("10+16, 20 ms apart")
+            << QList<int>{10, 16} << 20 << 26 << quiet << QList<int>{26};
+        QTest::newRow("short answer waits for quiet")
+            << QList<int>{10} << 0 << 26 << quiet << QList<int>{10};
+        QTest::newRow("InputLen 0 waits for quiet")
+            << QList<int>{10, 16} << 5 << 0 << quiet << QList<int>{26};
     }
     void receiveEvents()
     {
@@ -147,7 +155,8 @@ private slots:
         for (int i = 0; i < pieces.size(); ++i) {
             const QByteArray piece = answer.mid(offset, pieces[i]);
             offset += pieces[i];
-            QTimer::singleShot(i * gapMs, Qt::PreciseTimer, port_.get(), [this, piece] { QVERIFY(pty_->write(piece)); });
+            QTimer::singleShot(i * gapMs, Qt::PreciseTimer, port_.get(),
+                               [this, piece] { QVERIFY(pty_->write(piece)); });
         }
 
         QSignalSpy spy(port_.get(), &SerialPort::onComm);
@@ -158,7 +167,8 @@ private slots:
         QCOMPARE(events.commEvents.first(), SerialPort::kCommEventReceive);
         if (inputLen == 0 || answer.size() < inputLen)
             QVERIFY2(events.at.first() >= settleMs, "raised before the line was quiet");
-        const qsizetype taken = inputLen > 0 ? qMin<qsizetype>(inputLen, answer.size()) : answer.size();
+        const qsizetype taken =
+            inputLen > 0 ? qMin<qsizetype>(inputLen, answer.size()) : answer.size();
         QCOMPARE(port_->input(), answer.left(taken));
         QCOMPARE(port_->inBufferCount(), answer.size() - taken);
     }
@@ -182,7 +192,8 @@ private slots:
         QVERIFY2(open(), qPrintable(port_->errorString()));
         int most = 0;
         const QObject context;
-        connect(port_.get(), &SerialPort::onComm, &context, [&] { most = qMax(most, port_->inBufferCount()); });
+        connect(port_.get(), &SerialPort::onComm, &context,
+                [&] { most = qMax(most, port_->inBufferCount()); });
 
         const QByteArray garbage = filler(100 * 1024, 7);
         std::atomic<qsizetype> sent{0};
@@ -193,7 +204,8 @@ private slots:
                 pollfd p{fd, POLLOUT, 0};
                 if (::poll(&p, 1, 100) <= 0)
                     continue;
-                const ssize_t n = ::write(fd, garbage.constData() + sent, static_cast<size_t>(garbage.size() - sent));
+                const ssize_t n = ::write(fd, garbage.constData() + sent,
+                                          static_cast<size_t>(garbage.size() - sent));
                 if (n > 0)
                     sent += n;
             }
@@ -238,14 +250,16 @@ private slots:
         QVERIFY(lost.wait(3000));
         QVERIFY(!port_->portOpen());
         const QString message = lost.first().first().toString();
-        QVERIFY2(message.contains(QStringLiteral("Port 7 (%1)").arg(pty_->slavePath())), qPrintable(message));
+        QVERIFY2(message.contains(QStringLiteral("Port 7 (%1)").arg(pty_->slavePath())),
+                 qPrintable(message));
         QCOMPARE(port_->errorString(), message);
 
         // A port left open on a dead device spins at full speed; a closed one costs nothing.
         const double before = processCpuMs();
         QTest::qWait(300);
         const double spent = processCpuMs() - before;
-        QVERIFY2(spent < 60.0, qPrintable(QStringLiteral("%1 ms of CPU in 300 ms after the loss").arg(spent)));
+        QVERIFY2(spent < 60.0,
+                 qPrintable(QStringLiteral("%1 ms of CPU in 300 ms after the loss").arg(spent)));
         QCOMPARE(lost.size(), 1);
         QCOMPARE(events.size(), 0);
         QVERIFY(port_->setPortOpen(false));
@@ -281,13 +295,17 @@ private slots:
         QTest::addColumn<QString>("linkTarget"); // empty: no link for this number
         QTest::addColumn<QString>("settings");
         QTest::addColumn<QStringList>("named");
-        QTest::newRow("port 0") << 0 << "" << "57600,n,8,1" << QStringList{"Port 0", "start at 1"};
-        QTest::newRow("no link, no ttyS") << 250 << "" << "57600,n,8,1"
-                                         << QStringList{"Port 250 has no device", "/dev/ttyS249 does not exist",
-                                                        "com250"};
-        QTest::newRow("bad settings text") << 7 << "" << "57600,x,8,1" << QStringList{"parity \"x\""};
-        QTest::newRow("1.5 stop bits with 8 data bits") << 7 << "" << "57600,n,8,1.5"
-                                                       << QStringList{"Port 7 (/dev/pts/", "1.5 stop bits"};
+        QTest::newRow("port 0") << 0 << ""
+                                << "57600,n,8,1" << QStringList{"Port 0", "start at 1"};
+        QTest::newRow("no link, no ttyS")
+            << 250 << ""
+            << "57600,n,8,1"
+            << QStringList{"Port 250 has no device", "/dev/ttyS249 does not exist", "com250"};
+        QTest::newRow("bad settings text") << 7 << ""
+                                           << "57600,x,8,1" << QStringList{"parity \"x\""};
+        QTest::newRow("1.5 stop bits with 8 data bits")
+            << 7 << ""
+            << "57600,n,8,1.5" << QStringList{"Port 7 (/dev/pts/", "1.5 stop bits"};
     }
     void openFailures()
     {
@@ -296,7 +314,8 @@ private slots:
         QFETCH(QString, settings);
         QFETCH(QStringList, named);
         if (!linkTarget.isEmpty())
-            QVERIFY(QFile::link(linkTarget, QStringLiteral("%1/com%2").arg(pty_->linkFolder()).arg(number)));
+            QVERIFY(QFile::link(linkTarget,
+                                QStringLiteral("%1/com%2").arg(pty_->linkFolder()).arg(number)));
         port_->setCommPort(number);
         const QString before = port_->settings();
         const bool taken = port_->setSettings(settings);
@@ -313,7 +332,8 @@ private slots:
         QtSerialPort second;
         second.setCommPort(pty_->number());
         QVERIFY(!second.setPortOpen(true));
-        QVERIFY2(second.errorString().contains(QStringLiteral("in use")), qPrintable(second.errorString()));
+        QVERIFY2(second.errorString().contains(QStringLiteral("in use")),
+                 qPrintable(second.errorString()));
         // The holder is unaffected and, once it lets go, the port opens again.
         QVERIFY(port_->outputBytes(QByteArray(1, 'x')));
         QTRY_COMPARE(pty_->received(), QByteArray(1, 'x'));
@@ -327,7 +347,8 @@ private slots:
             QSKIP("root opens any device");
         QVERIFY(QFile::setPermissions(pty_->slavePath(), QFileDevice::Permissions()));
         QVERIFY(!open());
-        QVERIFY2(port_->errorString().contains(QStringLiteral("permission denied")), qPrintable(port_->errorString()));
+        QVERIFY2(port_->errorString().contains(QStringLiteral("permission denied")),
+                 qPrintable(port_->errorString()));
         QVERIFY2(port_->errorString().contains(QStringLiteral("sudo adduser $USER dialout")),
                  qPrintable(port_->errorString()));
     }
@@ -342,7 +363,8 @@ private slots:
         QSignalSpy lost(port_.get(), &SerialPort::deviceLost);
 
         QVERIFY(!port_->setRtsEnable(false));
-        QVERIFY2(port_->errorString().contains(QStringLiteral("Port 7 (%1) has no RTS line").arg(pty_->slavePath())),
+        QVERIFY2(port_->errorString().contains(
+                     QStringLiteral("Port 7 (%1) has no RTS line").arg(pty_->slavePath())),
                  qPrintable(port_->errorString()));
         QVERIFY(port_->portOpen());
 

@@ -29,7 +29,8 @@ private slots:
         QVERIFY(port.setPortOpen(true));
         QVERIFY(!port.output(QStringLiteral("\u0080\u00ff\u0100")));
         QVERIFY(port.writes().isEmpty());
-        QVERIFY2(port.errorString().contains(QStringLiteral("position 3")), qPrintable(port.errorString()));
+        QVERIFY2(port.errorString().contains(QStringLiteral("position 3")),
+                 qPrintable(port.errorString()));
         QVERIFY(port.output(QStringLiteral("\u0080\u00ff")));
         QCOMPARE(port.writes(), QList<QByteArray>{QByteArray("\x80\xff")});
     }

@@ -5,7 +5,8 @@
 using velmora::sci::Sequence;
 Q_DECLARE_METATYPE(Sequence)
 
-namespace {
+namespace
+{
 // Records each write separately so grouping is visible.
 class RecordingWriter : public velmora::sci::ByteWriter
 {
@@ -43,8 +44,9 @@ private slots:
         QTest::newRow("raw 0") << sci::sciRawByte(0) << Sequence{0};
         QTest::newRow("raw 131") << sci::sciRawByte(131) << Sequence{131};
         QTest::newRow("raw 255") << sci::sciRawByte(255) << Sequence{255};
-        QTest::newRow("drive -500 radius -2000") << sci::drive(-500, static_cast<std::uint16_t>(-2000))
-                                                 << Sequence{137, 0xFE, 0x0C, 0xF8, 0x30};
+        QTest::newRow("drive -500 radius -2000")
+            << sci::drive(-500, static_cast<std::uint16_t>(-2000))
+            << Sequence{137, 0xFE, 0x0C, 0xF8, 0x30};
     }
     void table()
     {

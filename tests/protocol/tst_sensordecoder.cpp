@@ -9,16 +9,22 @@ using velmora::SensorIndicator;
 using velmora::SensorPacket;
 Q_DECLARE_METATYPE(SensorPacket)
 
-namespace {
+namespace
+{
 
 const char *indicatorName(SensorIndicator i)
 {
     switch (i) {
-    case SensorIndicator::BumpRight: return "BumpRight";
-    case SensorIndicator::BumpLeft: return "BumpLeft";
-    case SensorIndicator::WheeldropRight: return "WheeldropRight";
-    case SensorIndicator::WheeldropLeft: return "WheeldropLeft";
-    case SensorIndicator::Caster: return "Caster";
+    case SensorIndicator::BumpRight:
+        return "BumpRight";
+    case SensorIndicator::BumpLeft:
+        return "BumpLeft";
+    case SensorIndicator::WheeldropRight:
+        return "WheeldropRight";
+    case SensorIndicator::WheeldropLeft:
+        return "WheeldropLeft";
+    case SensorIndicator::Caster:
+        return "Caster";
     }
     return "?";
 }
@@ -72,8 +78,10 @@ SensorPacket quietPacket(std::initializer_list<std::pair<int, int>> bytes)
 
 QStringList tail(const QString &distance = "0", const QString &angle = "0")
 {
-    return {"Distance = " + distance, "Angle = " + angle, "Charging State = Not Charging", "Voltage: 0mv",
-            "Battery Current Draw: 0", "Temperature: 0C", "Charge: 0maH", "Capacity: 0maH", "", "End Sensor Data"};
+    return {"Distance = " + distance, "Angle = " + angle,        "Charging State = Not Charging",
+            "Voltage: 0mv",           "Battery Current Draw: 0", "Temperature: 0C",
+            "Charge: 0maH",           "Capacity: 0maH",          "",
+            "End Sensor Data"};
 }
 
 } // namespace
@@ -87,10 +95,11 @@ private slots:
         QTest::addColumn<SensorPacket>("packet");
         QTest::addColumn<QStringList>("expected");
 
-        QTest::newRow("all zero") << SensorPacket{} << (QStringList{"Remote Control Command = 0"} + tail());
+        QTest::newRow("all zero") << SensorPacket{}
+                                  << (QStringList{"Remote Control Command = 0"} + tail());
         QTest::newRow("remote 255 drops its line") << quietPacket({}) << tail();
-        QTest::newRow("remote 0x81") << quietPacket({{10, 0x81}})
-                                     << (QStringList{"Remote Control Command = 129"} + tail());
+        QTest::newRow("remote 0x81")
+            << quietPacket({{10, 0x81}}) << (QStringList{"Remote Control Command = 129"} + tail());
 
         QTest::newRow("distance -10") << quietPacket({{12, 255}, {13, 246}}) << tail("-10");
         QTest::newRow("distance min") << quietPacket({{12, 128}, {13, 0}}) << tail("-32768");
@@ -113,13 +122,13 @@ private slots:
         QTest::newRow("unsigned fields at max")
             << quietPacket({{17, 255}, {18, 255}, {22, 255}, {23, 255}, {24, 255}, {25, 255}}) << t;
 
-        const char *states[] = {"Not Charging", "Charging Recovery", "Charging", "Trickle Charging", "Waiting",
-                                "Charging Error"};
+        const char *states[] = {"Not Charging",     "Charging Recovery", "Charging",
+                                "Trickle Charging", "Waiting",           "Charging Error"};
         for (int s = 1; s <= 5; ++s) {
             t = tail();
             t[2] = QStringLiteral("Charging State = %1").arg(QLatin1String(states[s]));
-            QTest::newRow(qPrintable(QStringLiteral("charging state %1").arg(s))) << quietPacket({{16, s}})
-                                                                                 << t;
+            QTest::newRow(qPrintable(QStringLiteral("charging state %1").arg(s)))
+                << quietPacket({{16, s}}) << t;
         }
         // No name and no line end: the voltage continues the line.
         t = tail();
@@ -131,9 +140,10 @@ private slots:
 
         QTest::newRow("byte 0 = 31")
             << quietPacket({{0, 31}})
-            << (QStringList{"Bump Right", "<show BumpRight>", "<stop>", "Bump Left", "<show BumpLeft>", "<stop>",
-                            "Wheeldrop Right", "<show WheeldropRight>", "Wheeldrop Left", "<show WheeldropLeft>",
-                            "Wheeldrop Caster", "<show Caster>"} +
+            << (QStringList{"Bump Right", "<show BumpRight>", "<stop>", "Bump Left",
+                            "<show BumpLeft>", "<stop>", "Wheeldrop Right", "<show WheeldropRight>",
+                            "Wheeldrop Left", "<show WheeldropLeft>", "Wheeldrop Caster",
+                            "<show Caster>"} +
                 tail());
         QTest::newRow("high bits of flag bytes ignored")
             << quietPacket({{0, 0xE0}, {7, 0xE0}, {11, 0xF0}}) << tail();
@@ -141,44 +151,71 @@ private slots:
             << quietPacket({{1, 2}, {2, 2}, {3, 254}, {4, 2}, {5, 2}, {6, 2}}) << tail();
         QTest::newRow("eight stops, each after its line")
             << quietPacket({{0, 3}, {2, 1}, {3, 1}, {4, 1}, {5, 1}, {7, 24}})
-            << (QStringList{"Bump Right", "<show BumpRight>", "<stop>", "Bump Left", "<show BumpLeft>", "<stop>",
-                            "Left Cliff", "<stop>", "Front Left Cliff", "<stop>", "Front Right Cliff", "<stop>",
-                            "Right Cliff", "<stop>", "RightWheel Overcurrent", "<stop>", "LeftWheel Overcurrent",
-                            "<stop>"} +
+            << (QStringList{"Bump Right", "<show BumpRight>", "<stop>", "Bump Left",
+                            "<show BumpLeft>", "<stop>", "Left Cliff", "<stop>", "Front Left Cliff",
+                            "<stop>", "Front Right Cliff", "<stop>", "Right Cliff", "<stop>",
+                            "RightWheel Overcurrent", "<stop>", "LeftWheel Overcurrent", "<stop>"} +
                 tail());
         QTest::newRow("lines without stops")
             << quietPacket({{1, 1}, {6, 1}, {7, 7}})
-            << (QStringList{"Wall is on right", "Virtual Wall is near", "SideBrush OverCurrent", "Vacuum OverCurrent",
-                            "Main Brush OverCurrent"} +
+            << (QStringList{"Wall is on right", "Virtual Wall is near", "SideBrush OverCurrent",
+                            "Vacuum OverCurrent", "Main Brush OverCurrent"} +
                 tail());
-        QTest::newRow("right dirt only") << quietPacket({{9, 7}})
-                                         << (QStringList{"Right Dirt Sensor = 7"} + tail());
-        QTest::newRow("both dirt at max") << quietPacket({{8, 255}, {9, 1}})
-                                          << (QStringList{"Left Dirt Sensor = 255", "Right Dirt Sensor = 1"} + tail());
+        QTest::newRow("right dirt only")
+            << quietPacket({{9, 7}}) << (QStringList{"Right Dirt Sensor = 7"} + tail());
+        QTest::newRow("both dirt at max")
+            << quietPacket({{8, 255}, {9, 1}})
+            << (QStringList{"Left Dirt Sensor = 255", "Right Dirt Sensor = 1"} + tail());
         QTest::newRow("four buttons in order")
             << quietPacket({{11, 15}})
-            << (QStringList{"Max button pressed", "Clean button pressed", "Spot button pressed", "Power button pressed"} +
+            << (QStringList{"Max button pressed", "Clean button pressed", "Spot button pressed",
+                            "Power button pressed"} +
                 tail());
 
-        const SensorPacket example{3, 0, 1, 0, 0, 0, 0, 8, 0, 7, 255, 2, 255, 246, 0, 5, 2, 62, 128, 254, 12, 25, 9, 196,
-                                   10, 140};
-        QTest::newRow("full example")
-            << example
-            << QStringList{"Bump Right", "<show BumpRight>", "<stop>", "Bump Left", "<show BumpLeft>", "<stop>",
-                           "Left Cliff", "<stop>", "RightWheel Overcurrent", "<stop>", "Right Dirt Sensor = 7",
-                           "Clean button pressed", "Distance = -10", "Angle = 5", "Charging State = Charging",
-                           "Voltage: 16000mv", "Battery Current Draw: -500", "Temperature: 25C", "Charge: 2500maH",
-                           "Capacity: 2700maH", "", "End Sensor Data"};
+        const SensorPacket example{3,   0, 1, 0, 0,  0,   0,   8,  0,  7, 255, 2,  255,
+                                   246, 0, 5, 2, 62, 128, 254, 12, 25, 9, 196, 10, 140};
+        QTest::newRow("full example") << example
+                                      << QStringList{"Bump Right",
+                                                     "<show BumpRight>",
+                                                     "<stop>",
+                                                     "Bump Left",
+                                                     "<show BumpLeft>",
+                                                     "<stop>",
+                                                     "Left Cliff",
+                                                     "<stop>",
+                                                     "RightWheel Overcurrent",
+                                                     "<stop>",
+                                                     "Right Dirt Sensor = 7",
+                                                     "Clean button pressed",
+                                                     "Distance = -10",
+                                                     "Angle = 5",
+                                                     "Charging State = Charging",
+                                                     "Voltage: 16000mv",
+                                                     "Battery Current Draw: -500",
+                                                     "Temperature: 25C",
+                                                     "Charge: 2500maH",
+                                                     "Capacity: 2700maH",
+                                                     "",
+                                                     "End Sensor Data"};
 
         // Every multi-byte field distinct, so a swapped or shifted offset shows.
-        const SensorPacket distinct{0, 0, 0, 0, 0, 0, 0, 0, 11, 12, 13, 0, 0x01, 0x02, 0x03, 0x04, 3, 0x05, 0x06,
-                                    0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D};
-        QTest::newRow("distinct fields")
-            << distinct
-            << QStringList{"Left Dirt Sensor = 11", "Right Dirt Sensor = 12", "Remote Control Command = 13",
-                           "Distance = 258", "Angle = 772", "Charging State = Trickle Charging", "Voltage: 1286mv",
-                           "Battery Current Draw: 1800", "Temperature: 9C", "Charge: 2571maH", "Capacity: 3085maH", "",
-                           "End Sensor Data"};
+        const SensorPacket distinct{0,    0,    0,    0,    0,    0,    0,    0,   11,
+                                    12,   13,   0,    0x01, 0x02, 0x03, 0x04, 3,   0x05,
+                                    0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D};
+        QTest::newRow("distinct fields") << distinct
+                                         << QStringList{"Left Dirt Sensor = 11",
+                                                        "Right Dirt Sensor = 12",
+                                                        "Remote Control Command = 13",
+                                                        "Distance = 258",
+                                                        "Angle = 772",
+                                                        "Charging State = Trickle Charging",
+                                                        "Voltage: 1286mv",
+                                                        "Battery Current Draw: 1800",
+                                                        "Temperature: 9C",
+                                                        "Charge: 2571maH",
+                                                        "Capacity: 3085maH",
+                                                        "",
+                                                        "End Sensor Data"};
     }
 
     void walk()

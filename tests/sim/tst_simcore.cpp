@@ -11,7 +11,8 @@
 
 using namespace velmora::sim;
 
-namespace {
+namespace
+{
 
 QByteArray bytes(std::initializer_list<int> values)
 {
@@ -21,8 +22,7 @@ QByteArray bytes(std::initializer_list<int> values)
     return out;
 }
 
-struct Rig
-{
+struct Rig {
     ManualClock clock{500.0};
     Trace trace{500.0};
     std::unique_ptr<Simulator> sim;
@@ -36,15 +36,18 @@ struct Rig
     QByteArray drain()
     {
         QByteArray out;
-        for (const Simulator::Write *w = sim->nextWrite(); w && w->due <= clock.now(); w = sim->nextWrite()) {
-            out.append(reinterpret_cast<const char *>(w->bytes.data()), static_cast<qsizetype>(w->bytes.size()));
+        for (const Simulator::Write *w = sim->nextWrite(); w && w->due <= clock.now();
+             w = sim->nextWrite()) {
+            out.append(reinterpret_cast<const char *>(w->bytes.data()),
+                       static_cast<qsizetype>(w->bytes.size()));
             sim->written();
         }
         return out;
     }
     QByteArray send(const QByteArray &b)
     {
-        sim->receive(reinterpret_cast<const std::uint8_t *>(b.constData()), static_cast<std::size_t>(b.size()));
+        sim->receive(reinterpret_cast<const std::uint8_t *>(b.constData()),
+                     static_cast<std::size_t>(b.size()));
         return drain();
     }
     void wait(double seconds)
@@ -75,7 +78,8 @@ constexpr int kAnyAngle = 1 << 20;
 
 int field16(const QByteArray &p, int at)
 {
-    return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint8_t>(p[at]) << 8 | static_cast<uint8_t>(p[at + 1])));
+    return static_cast<int16_t>(
+        static_cast<uint16_t>(static_cast<uint8_t>(p[at]) << 8 | static_cast<uint8_t>(p[at + 1])));
 }
 
 QByteArray joined(const std::vector<std::uint8_t> &v)
@@ -87,7 +91,8 @@ QByteArray joined(const std::vector<std::uint8_t> &v)
 // of 2700 mAh at 25 degrees, and in each row the bytes that differ from it.
 QByteArray idleWith(std::initializer_list<std::pair<int, int>> changed)
 {
-    QByteArray p = bytes({0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 255, 0, 0, 0, 0, 0, 0, 62, 106, 255, 136, 25, 9, 196, 10, 140});
+    QByteArray p = bytes({0, 0, 0, 0, 0,  0,   0,   0,   0,  0, 255, 0,  0,
+                          0, 0, 0, 0, 62, 106, 255, 136, 25, 9, 196, 10, 140});
     for (const auto &[at, value] : changed)
         p[at] = static_cast<char>(value);
     return p;
@@ -110,58 +115,99 @@ private slots:
         QTest::addColumn<QString>("mode");
         QTest::addColumn<QString>("lastMeaning");
 
-        QTest::newRow("sensors before any start") << kSensors0 << 0 << "off" << "Sensors packet 0 (ignored in off mode)";
-        QTest::newRow("sensors after start") << kStart + kSensors0 << 26 << "passive" << "Sensors packet 0";
-        QTest::newRow("drive before control") << kStart + kFwd255 << 0 << "passive" << "Drive 255 mm/s straight (ignored in passive mode)";
-        QTest::newRow("drive after control") << kSafe + kFwd255 << 0 << "safe" << "Drive 255 mm/s straight";
-        QTest::newRow("control before start") << bytes({130}) << 0 << "off" << "Control (ignored in off mode)";
-        QTest::newRow("control in safe") << kSafe + bytes({130}) << 0 << "safe" << "Control (ignored in safe mode)";
-        QTest::newRow("control in full") << kSafe + bytes({132, 130}) << 0 << "full" << "Control (ignored in full mode)";
-        QTest::newRow("full only from safe") << kStart + bytes({132}) << 0 << "passive" << "Full (ignored in passive mode)";
-        QTest::newRow("safe only from full") << kSafe + bytes({131}) << 0 << "safe" << "Safe (ignored in safe mode)";
-        QTest::newRow("full then safe") << kSafe + bytes({132, 131}) << 0 << "safe" << "Safe";
-        QTest::newRow("spot leaves safe mode") << kSafe + bytes({134}) + kFwd255 << 0 << "passive"
-                                               << "Drive 255 mm/s straight (ignored in passive mode)";
-        QTest::newRow("clean leaves full mode") << kSafe + bytes({132, 135}) << 0 << "passive" << "Clean";
-        QTest::newRow("max leaves safe mode") << kSafe + bytes({136}) << 0 << "passive" << "Max";
-        QTest::newRow("start back to passive") << kSafe + bytes({132, 128}) << 0 << "passive" << "Start";
-        QTest::newRow("baud to passive") << kSafe + bytes({129, 10}) << 0 << "passive" << "Baud code 10 (57600 baud)";
+        QTest::newRow("sensors before any start") << kSensors0 << 0 << "off"
+                                                  << "Sensors packet 0 (ignored in off mode)";
+        QTest::newRow("sensors after start") << kStart + kSensors0 << 26 << "passive"
+                                             << "Sensors packet 0";
+        QTest::newRow("drive before control")
+            << kStart + kFwd255 << 0 << "passive"
+            << "Drive 255 mm/s straight (ignored in passive mode)";
+        QTest::newRow("drive after control") << kSafe + kFwd255 << 0 << "safe"
+                                             << "Drive 255 mm/s straight";
+        QTest::newRow("control before start") << bytes({130}) << 0 << "off"
+                                              << "Control (ignored in off mode)";
+        QTest::newRow("control in safe") << kSafe + bytes({130}) << 0 << "safe"
+                                         << "Control (ignored in safe mode)";
+        QTest::newRow("control in full") << kSafe + bytes({132, 130}) << 0 << "full"
+                                         << "Control (ignored in full mode)";
+        QTest::newRow("full only from safe") << kStart + bytes({132}) << 0 << "passive"
+                                             << "Full (ignored in passive mode)";
+        QTest::newRow("safe only from full") << kSafe + bytes({131}) << 0 << "safe"
+                                             << "Safe (ignored in safe mode)";
+        QTest::newRow("full then safe") << kSafe + bytes({132, 131}) << 0 << "safe"
+                                        << "Safe";
+        QTest::newRow("spot leaves safe mode")
+            << kSafe + bytes({134}) + kFwd255 << 0 << "passive"
+            << "Drive 255 mm/s straight (ignored in passive mode)";
+        QTest::newRow("clean leaves full mode") << kSafe + bytes({132, 135}) << 0 << "passive"
+                                                << "Clean";
+        QTest::newRow("max leaves safe mode") << kSafe + bytes({136}) << 0 << "passive"
+                                              << "Max";
+        QTest::newRow("start back to passive") << kSafe + bytes({132, 128}) << 0 << "passive"
+                                               << "Start";
+        QTest::newRow("baud to passive") << kSafe + bytes({129, 10}) << 0 << "passive"
+                                         << "Baud code 10 (57600 baud)";
         // The data bytes of an ignored command are not opcodes, even when they look like one.
-        QTest::newRow("ignored baud keeps step") << bytes({129, 128}) + kStart + kSensors0 << 26 << "passive" << "Sensors packet 0";
-        QTest::newRow("drive data 142 0 in passive") << kStart + bytes({137, 142, 0, 142, 0}) << 0 << "passive"
-            << "Drive -29184 mm/s radius -29184 mm (turning right) (velocity out of range: -500 mm/s)"
+        QTest::newRow("ignored baud keeps step")
+            << bytes({129, 128}) + kStart + kSensors0 << 26 << "passive"
+            << "Sensors packet 0";
+        QTest::newRow("drive data 142 0 in passive")
+            << kStart + bytes({137, 142, 0, 142, 0}) << 0 << "passive"
+            << "Drive -29184 mm/s radius -29184 mm (turning right) (velocity out of range: -500 "
+               "mm/s)"
                " (radius out of range: -2000 mm) (ignored in passive mode)";
         QTest::newRow("motors leds play ignored in passive")
-            << kStart + bytes({138, 142, 139, 142, 142, 142, 141, 142}) + kSensors0 << 26 << "passive" << "Sensors packet 0";
-        QTest::newRow("sensors data byte 128") << kStart + bytes({142, 128}) << 0 << "passive"
-                                               << "Sensors packet 128 (no such packet: not answered)";
-        QTest::newRow("unknown bytes one at a time") << kStart + bytes({0, 13, 43, 127, 144, 200, 255}) + kSensors0 << 26
-                                                     << "passive" << "Sensors packet 0";
-        QTest::newRow("power in passive") << kStart + bytes({133}) << 0 << "off" << "Power";
-        QTest::newRow("power sleeps") << kSafe + bytes({133}) + kStart + kSensors0 << 0 << "off" << "Ignored 3 bytes (robot asleep)";
-        QTest::newRow("dock seeking in off mode") << bytes({143}) << 0 << "off" << "Force-Seeking-Dock (no cleaning cycle: no effect)";
-        QTest::newRow("sensors in full") << kSafe + bytes({132}) + kSensors0 << 26 << "full" << "Sensors packet 0";
-        QTest::newRow("split command across reads") << kStart + bytes({142}) << 0 << "passive" << "Start";
+            << kStart + bytes({138, 142, 139, 142, 142, 142, 141, 142}) + kSensors0 << 26
+            << "passive"
+            << "Sensors packet 0";
+        QTest::newRow("sensors data byte 128")
+            << kStart + bytes({142, 128}) << 0 << "passive"
+            << "Sensors packet 128 (no such packet: not answered)";
+        QTest::newRow("unknown bytes one at a time")
+            << kStart + bytes({0, 13, 43, 127, 144, 200, 255}) + kSensors0 << 26 << "passive"
+            << "Sensors packet 0";
+        QTest::newRow("power in passive") << kStart + bytes({133}) << 0 << "off"
+                                          << "Power";
+        QTest::newRow("power sleeps") << kSafe + bytes({133}) + kStart + kSensors0 << 0 << "off"
+                                      << "Ignored 3 bytes (robot asleep)";
+        QTest::newRow("dock seeking in off mode")
+            << bytes({143}) << 0 << "off"
+            << "Force-Seeking-Dock (no cleaning cycle: no effect)";
+        QTest::newRow("sensors in full") << kSafe + bytes({132}) + kSensors0 << 26 << "full"
+                                         << "Sensors packet 0";
+        QTest::newRow("split command across reads") << kStart + bytes({142}) << 0 << "passive"
+                                                    << "Start";
         // How the trace reads commands in words.
-        QTest::newRow("back") << kSafe + bytes({137, 255, 64, 128, 0}) << 0 << "safe" << "Drive -192 mm/s straight";
-        QTest::newRow("left, radius 0") << kSafe + bytes({137, 0, 255, 0, 0})
-                                        << 0 << "safe" << "Drive 255 mm/s radius 0 (undefined: turning in place counter-clockwise)";
-        QTest::newRow("right, radius -1") << kSafe + bytes({137, 0, 255, 255, 255})
-                                          << 0 << "safe" << "Drive 255 mm/s radius -1 (turning in place clockwise)";
-        QTest::newRow("radius 1") << kSafe + bytes({137, 0, 100, 0, 1})
-                                  << 0 << "safe" << "Drive 100 mm/s radius 1 (turning in place counter-clockwise)";
-        QTest::newRow("arc right") << kSafe + bytes({137, 0, 100, 254, 12})
-                                   << 0 << "safe" << "Drive 100 mm/s radius -500 mm (turning right)";
-        QTest::newRow("stop") << kSafe + bytes({137, 0, 0, 0, 0}) << 0 << "safe" << "Drive 0 mm/s radius 0 (stop)";
-        QTest::newRow("motors") << kSafe + bytes({138, 5}) << 0 << "safe" << "Motors 5 (side brush, main brush)";
+        QTest::newRow("back") << kSafe + bytes({137, 255, 64, 128, 0}) << 0 << "safe"
+                              << "Drive -192 mm/s straight";
+        QTest::newRow("left, radius 0")
+            << kSafe + bytes({137, 0, 255, 0, 0}) << 0 << "safe"
+            << "Drive 255 mm/s radius 0 (undefined: turning in place counter-clockwise)";
+        QTest::newRow("right, radius -1")
+            << kSafe + bytes({137, 0, 255, 255, 255}) << 0 << "safe"
+            << "Drive 255 mm/s radius -1 (turning in place clockwise)";
+        QTest::newRow("radius 1") << kSafe + bytes({137, 0, 100, 0, 1}) << 0 << "safe"
+                                  << "Drive 100 mm/s radius 1 (turning in place counter-clockwise)";
+        QTest::newRow("arc right") << kSafe + bytes({137, 0, 100, 254, 12}) << 0 << "safe"
+                                   << "Drive 100 mm/s radius -500 mm (turning right)";
+        QTest::newRow("stop") << kSafe + bytes({137, 0, 0, 0, 0}) << 0 << "safe"
+                              << "Drive 0 mm/s radius 0 (stop)";
+        QTest::newRow("motors") << kSafe + bytes({138, 5}) << 0 << "safe"
+                                << "Motors 5 (side brush, main brush)";
         // Notes that are opcodes too are taken as data; a length outside 1 to 16 ends the command
         // after it, and nothing is stored.
         const QByteArray play3 = bytes({141, 3});
-        QTest::newRow("song of 1 note") << kSafe + bytes({140, 3, 1, 142, 0}) + play3 << 0 << "safe" << "Play song 3";
-        QTest::newRow("song of 16 notes") << kSafe + bytes({140, 3, 16}) + kSensors0.repeated(16) + play3 << 0 << "safe" << "Play song 3";
-        QTest::newRow("song of 0 notes") << kSafe + bytes({140, 3, 0}) + play3 << 0 << "safe" << "Play song 3 (not defined: silent)";
-        QTest::newRow("song of 17 notes") << kSafe + bytes({140, 3, 17}) + play3 << 0 << "safe" << "Play song 3 (not defined: silent)";
-        QTest::newRow("not opcodes") << kStart + bytes({1, 2, 3}) << 0 << "passive" << "Ignored 3 bytes (not an opcode)";
+        QTest::newRow("song of 1 note") << kSafe + bytes({140, 3, 1, 142, 0}) + play3 << 0 << "safe"
+                                        << "Play song 3";
+        QTest::newRow("song of 16 notes")
+            << kSafe + bytes({140, 3, 16}) + kSensors0.repeated(16) + play3 << 0 << "safe"
+            << "Play song 3";
+        QTest::newRow("song of 0 notes") << kSafe + bytes({140, 3, 0}) + play3 << 0 << "safe"
+                                         << "Play song 3 (not defined: silent)";
+        QTest::newRow("song of 17 notes") << kSafe + bytes({140, 3, 17}) + play3 << 0 << "safe"
+                                          << "Play song 3 (not defined: silent)";
+        QTest::newRow("not opcodes") << kStart + bytes({1, 2, 3}) << 0 << "passive"
+                                     << "Ignored 3 bytes (not an opcode)";
     }
 
     void modeRules()
@@ -179,9 +225,13 @@ private slots:
         // The received bytes of that line are the command's own: the input's end, or all but
         // the first byte of a command still incomplete.
         const auto &entries = rig.trace.entries();
-        const auto last = std::find_if(entries.rbegin(), entries.rend(), [](const Trace::Entry &e) { return e.dir == Trace::Dir::Rx; });
-        QVERIFY(input.endsWith(joined(last->bytes)) || input.chopped(1).endsWith(joined(last->bytes)));
-        if (lastMeaning.startsWith(QLatin1String("Drive")) && lastMeaning.contains(QLatin1String("ignored")))
+        const auto last = std::find_if(entries.rbegin(), entries.rend(), [](const Trace::Entry &e) {
+            return e.dir == Trace::Dir::Rx;
+        });
+        QVERIFY(input.endsWith(joined(last->bytes)) ||
+                input.chopped(1).endsWith(joined(last->bytes)));
+        if (lastMeaning.startsWith(QLatin1String("Drive")) &&
+            lastMeaning.contains(QLatin1String("ignored")))
             QCOMPARE(int(rig.robot().drive().velocity), 0);
     }
 
@@ -193,13 +243,15 @@ private slots:
         QTest::addColumn<QString>("mode");
 
         const QByteArray fwd = bytes({137, 0, 200, 128, 0});
-        const QByteArray back = bytes({137, 255, 56, 128, 0});     // -200 straight
+        const QByteArray back = bytes({137, 255, 56, 128, 0});        // -200 straight
         const QByteArray backTight = bytes({137, 255, 56, 255, 255}); // -200, radius -1
-        const QByteArray backWide = bytes({137, 255, 56, 3, 232});  // -200, radius 1000
+        const QByteArray backWide = bytes({137, 255, 56, 3, 232});    // -200, radius 1000
         const QByteArray stop = bytes({137, 0, 0, 0, 0});
         QTest::newRow("cliff driving forward") << fwd << "cliff frontleft" << false << "passive";
-        QTest::newRow("cliff driving backward straight") << back << "cliff right" << false << "safe";
-        QTest::newRow("cliff backward radius -1") << backTight << "cliff left" << false << "passive";
+        QTest::newRow("cliff driving backward straight")
+            << back << "cliff right" << false << "safe";
+        QTest::newRow("cliff backward radius -1")
+            << backTight << "cliff left" << false << "passive";
         QTest::newRow("cliff backward wide radius") << backWide << "cliff left" << false << "safe";
         QTest::newRow("cliff standing") << stop << "cliff left" << false << "safe";
         QTest::newRow("wheel drop standing") << stop << "wheeldrop caster" << false << "passive";
@@ -239,35 +291,52 @@ private slots:
         QTest::newRow("bump right") << QStringList{"bump right"} << idleWith({{0, 1}});
         QTest::newRow("bump both") << QStringList{"bump both"} << idleWith({{0, 3}});
         QTest::newRow("bump left then off") << QStringList{"bump left", "bump off"} << idleWith({});
-        QTest::newRow("wheel drops left and caster") << QStringList{"wheeldrop left", "wheeldrop caster"} << idleWith({{0, 24}});
-        QTest::newRow("wheel drop right and bump right") << QStringList{"wheeldrop right", "bump right"} << idleWith({{0, 5}});
+        QTest::newRow("wheel drops left and caster")
+            << QStringList{"wheeldrop left", "wheeldrop caster"} << idleWith({{0, 24}});
+        QTest::newRow("wheel drop right and bump right")
+            << QStringList{"wheeldrop right", "bump right"} << idleWith({{0, 5}});
         QTest::newRow("cliff left") << QStringList{"cliff left"} << idleWith({{2, 1}});
-        QTest::newRow("cliff front right and right") << QStringList{"cliff frontright", "cliff right"} << idleWith({{4, 1}, {5, 1}});
+        QTest::newRow("cliff front right and right")
+            << QStringList{"cliff frontright", "cliff right"} << idleWith({{4, 1}, {5, 1}});
         QTest::newRow("cliff front left") << QStringList{"cliff frontleft"} << idleWith({{3, 1}});
-        QTest::newRow("overcurrent left wheel") << QStringList{"overcurrent left"} << idleWith({{7, 16}});
-        QTest::newRow("overcurrent right wheel") << QStringList{"overcurrent right"} << idleWith({{7, 8}});
-        QTest::newRow("overcurrent brushes and vacuum") << QStringList{"overcurrent side", "overcurrent vacuum", "overcurrent main"}
-                                                        << idleWith({{7, 7}});
-        QTest::newRow("buttons max and power") << QStringList{"button max", "button power"} << idleWith({{11, 9}});
-        QTest::newRow("buttons clean and spot") << QStringList{"button clean", "button spot"} << idleWith({{11, 6}});
-        QTest::newRow("dirt and remote") << QStringList{"dirt 7 200", "remote 130"} << idleWith({{8, 7}, {9, 200}, {10, 130}});
+        QTest::newRow("overcurrent left wheel")
+            << QStringList{"overcurrent left"} << idleWith({{7, 16}});
+        QTest::newRow("overcurrent right wheel")
+            << QStringList{"overcurrent right"} << idleWith({{7, 8}});
+        QTest::newRow("overcurrent brushes and vacuum")
+            << QStringList{"overcurrent side", "overcurrent vacuum", "overcurrent main"}
+            << idleWith({{7, 7}});
+        QTest::newRow("buttons max and power")
+            << QStringList{"button max", "button power"} << idleWith({{11, 9}});
+        QTest::newRow("buttons clean and spot")
+            << QStringList{"button clean", "button spot"} << idleWith({{11, 6}});
+        QTest::newRow("dirt and remote")
+            << QStringList{"dirt 7 200", "remote 130"} << idleWith({{8, 7}, {9, 200}, {10, 130}});
         // Docked: the charger carries the robot's own use; the battery takes the charge current,
         // and charging lifts the voltage by 600 mV.
-        QTest::newRow("charging") << QStringList{"dock"} << idleWith({{16, 2}, {17, 64}, {18, 209}, {19, 5}, {20, 220}});
-        QTest::newRow("charging recovery") << QStringList{"battery 200", "dock"}
-                                           << idleWith({{16, 1}, {17, 55}, {18, 127}, {19, 1}, {20, 244}, {22, 0}, {23, 200}});
-        QTest::newRow("trickle charging") << QStringList{"battery 2600", "dock"}
-                                          << idleWith({{16, 3}, {17, 65}, {18, 56}, {19, 0}, {20, 100}, {22, 10}, {23, 40}});
-        QTest::newRow("waiting, full") << QStringList{"battery 2700", "dock"}
-                                       << idleWith({{16, 4}, {17, 63}, {18, 72}, {19, 0}, {20, 0}, {22, 10}, {23, 140}});
-        QTest::newRow("charging error") << QStringList{"chargeerror on", "dock"} << idleWith({{16, 5}, {18, 121}, {19, 0}, {20, 0}});
+        QTest::newRow("charging") << QStringList{"dock"}
+                                  << idleWith({{16, 2}, {17, 64}, {18, 209}, {19, 5}, {20, 220}});
+        QTest::newRow("charging recovery")
+            << QStringList{"battery 200", "dock"}
+            << idleWith({{16, 1}, {17, 55}, {18, 127}, {19, 1}, {20, 244}, {22, 0}, {23, 200}});
+        QTest::newRow("trickle charging")
+            << QStringList{"battery 2600", "dock"}
+            << idleWith({{16, 3}, {17, 65}, {18, 56}, {19, 0}, {20, 100}, {22, 10}, {23, 40}});
+        QTest::newRow("waiting, full")
+            << QStringList{"battery 2700", "dock"}
+            << idleWith({{16, 4}, {17, 63}, {18, 72}, {19, 0}, {20, 0}, {22, 10}, {23, 140}});
+        QTest::newRow("charging error") << QStringList{"chargeerror on", "dock"}
+                                        << idleWith({{16, 5}, {18, 121}, {19, 0}, {20, 0}});
         QTest::newRow("undocked again") << QStringList{"dock", "undock"} << idleWith({});
         // The room's own sensors: along the south wall the right-hand wall sensor sees it; on
         // the virtual wall's beam; facing the stairs with the two front cliff sensors over them.
         QTest::newRow("wall on the right") << QStringList{"place 2000 200 0"} << idleWith({{1, 1}});
         QTest::newRow("virtual wall") << QStringList{"place 1000 2200 90"} << idleWith({{6, 1}});
-        QTest::newRow("stairs ahead") << QStringList{"place 3500 930 -90"} << idleWith({{3, 1}, {4, 1}});
-        QTest::newRow("fallen down the stairs") << QStringList{"place 3500 500 0"} << idleWith({{0, 28}, {2, 1}, {3, 1}, {4, 1}, {5, 1}});
+        QTest::newRow("stairs ahead")
+            << QStringList{"place 3500 930 -90"} << idleWith({{3, 1}, {4, 1}});
+        QTest::newRow("fallen down the stairs")
+            << QStringList{"place 3500 500 0"}
+            << idleWith({{0, 28}, {2, 1}, {3, 1}, {4, 1}, {5, 1}});
     }
 
     void goldenPackets()
@@ -278,7 +347,8 @@ private slots:
         rig.send(kSafe);
         for (const QString &h : hands) {
             const QString reply = rig.hands(h.toLatin1().constData());
-            QVERIFY2(!reply.startsWith(QLatin1String("usage")) && !reply.startsWith(QLatin1String("unknown")),
+            QVERIFY2(!reply.startsWith(QLatin1String("usage")) &&
+                         !reply.startsWith(QLatin1String("unknown")),
                      qPrintable(reply));
         }
         QCOMPARE(rig.send(kSensors0), expected);
@@ -288,7 +358,8 @@ private slots:
     {
         Rig rig;
         rig.send(kSafe);
-        for (const char *h : {"bump left", "cliff right", "overcurrent main", "dirt 3 4", "remote 9", "button spot", "dock"})
+        for (const char *h : {"bump left", "cliff right", "overcurrent main", "dirt 3 4",
+                              "remote 9", "button spot", "dock"})
             rig.hands(h);
         const QByteArray whole = rig.send(kSensors0);
         QCOMPARE(whole.size(), 26);
@@ -299,7 +370,8 @@ private slots:
         QCOMPARE(rig.send(bytes({142, 1, 142, 2, 142, 3})), whole);
     }
 
-    // Distance and angle since the last read, saturating rather than wrapping, and cleared by the read.
+    // Distance and angle since the last read, saturating rather than wrapping, and cleared by the
+    // read.
     void odometry_data()
     {
         QTest::addColumn<QByteArray>("drive");
@@ -313,10 +385,13 @@ private slots:
         QTest::newRow("in place, radius 0") << bytes({137, 0, 100, 0, 0}) << 0.5 << 0 << 50;
         // 500 mm/s for 70 s is 35,000 mm: beyond what 16 bits hold.
         QTest::newRow("angle saturates up") << bytes({137, 1, 244, 0, 1}) << 70.0 << 0 << 32767;
-        QTest::newRow("angle saturates down") << bytes({137, 1, 244, 255, 255}) << 70.0 << 0 << -32768;
+        QTest::newRow("angle saturates down")
+            << bytes({137, 1, 244, 255, 255}) << 70.0 << 0 << -32768;
         // Round and round a circle of 500 mm radius, clear of the walls.
-        QTest::newRow("distance saturates up") << bytes({137, 1, 244, 1, 244}) << 70.0 << 32767 << kAnyAngle;
-        QTest::newRow("distance saturates down") << bytes({137, 254, 12, 1, 244}) << 70.0 << -32768 << kAnyAngle;
+        QTest::newRow("distance saturates up")
+            << bytes({137, 1, 244, 1, 244}) << 70.0 << 32767 << kAnyAngle;
+        QTest::newRow("distance saturates down")
+            << bytes({137, 254, 12, 1, 244}) << 70.0 << -32768 << kAnyAngle;
     }
     void odometry()
     {
@@ -343,7 +418,8 @@ private slots:
             QCOMPARE(field16(got, 0), distance);
             if (angle != kAnyAngle)
                 QCOMPARE(field16(got, 2), angle);
-            QCOMPARE(odometry(asked == kSensors0 ? bytes({142, 2}) : kSensors0), QByteArray(4, '\0'));
+            QCOMPARE(odometry(asked == kSensors0 ? bytes({142, 2}) : kSensors0),
+                     QByteArray(4, '\0'));
         }
     }
 
@@ -389,17 +465,24 @@ private slots:
         QTest::addColumn<QByteArrayList>("lines");
         QTest::addColumn<bool>("wakes");
         const QByteArray esc = QByteArray("+++\r");
-        QTest::newRow("whole sequence") << QByteArrayList{esc, "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"}
-                                        << true;
-        QTest::newRow("lower case commands") << QByteArrayList{esc, "atsw22,6,1,1\r", "atsw23,6,0,1\r", "atsw23,6,1,1\r", "atmd\r"}
-                                             << true;
-        QTest::newRow("pin left an input") << QByteArrayList{esc, "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"} << false;
-        QTest::newRow("another pin made an output") << QByteArrayList{esc, "ATSW22,5,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"}
-                                                    << false;
-        QTest::newRow("low but never high") << QByteArrayList{esc, "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATMD\r"} << false;
-        QTest::newRow("another pin") << QByteArrayList{esc, "ATSW22,5,1,1\r", "ATSW23,5,0,1\r", "ATSW23,5,1,1\r", "ATMD\r"}
-                                     << false;
-        QTest::newRow("no command mode") << QByteArrayList{"ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r"} << false;
+        QTest::newRow("whole sequence")
+            << QByteArrayList{esc, "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"}
+            << true;
+        QTest::newRow("lower case commands")
+            << QByteArrayList{esc, "atsw22,6,1,1\r", "atsw23,6,0,1\r", "atsw23,6,1,1\r", "atmd\r"}
+            << true;
+        QTest::newRow("pin left an input")
+            << QByteArrayList{esc, "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"} << false;
+        QTest::newRow("another pin made an output")
+            << QByteArrayList{esc, "ATSW22,5,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"}
+            << false;
+        QTest::newRow("low but never high")
+            << QByteArrayList{esc, "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATMD\r"} << false;
+        QTest::newRow("another pin")
+            << QByteArrayList{esc, "ATSW22,5,1,1\r", "ATSW23,5,0,1\r", "ATSW23,5,1,1\r", "ATMD\r"}
+            << false;
+        QTest::newRow("no command mode")
+            << QByteArrayList{"ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r"} << false;
     }
 
     void atWake()
@@ -422,7 +505,8 @@ private slots:
         rig.send(QByteArray("+++\r"));
         QVERIFY(rig.sim->adapter().commandMode());
         QCOMPARE(rig.meanings(), QStringList{"AT +++ (command mode)"});
-        // In command mode SCI bytes are the adapter's: no answer, and the line they end up in is not a command.
+        // In command mode SCI bytes are the adapter's: no answer, and the line they end up in is
+        // not a command.
         QCOMPARE(rig.send(kStart + kSensors0).size(), 0);
         rig.send(QByteArray("ATMD\r"));
         QVERIFY(rig.sim->adapter().commandMode());
@@ -440,14 +524,16 @@ private slots:
         Rig rig(o);
         QCOMPARE(rig.send(QByteArray("+++\r")), QByteArray("OK\r\n"));
         QCOMPARE(rig.send(QByteArray("ATSN,Kitchen robot, 2nd\r")), QByteArray("OK\r\n"));
-        QCOMPARE(QString::fromStdString(rig.sim->adapter().name()), QStringLiteral("Kitchen robot, 2"));
+        QCOMPARE(QString::fromStdString(rig.sim->adapter().name()),
+                 QStringLiteral("Kitchen robot, 2"));
         QVERIFY(rig.meanings().last().contains(QLatin1String("cut to 16")));
         QVERIFY(rig.sim->status().find("\"Kitchen robot, 2\"") != std::string::npos);
         QCOMPARE(rig.send(QByteArray("ATSN,\r")), QByteArray("OK\r\n"));
         QCOMPARE(QString::fromStdString(rig.sim->adapter().name()), QString());
         QCOMPARE(rig.send(QByteArray("ATXYZ\r")), QByteArray("ERROR\r\n"));
         // Five wake lines, five answers, sent as they come in.
-        QCOMPARE(rig.send(QByteArray("+++\rATSW22,6,1,1\rATSW23,6,0,1\rATSW23,6,1,1\rATMD\r")), QByteArray("OK\r\nOK\r\nOK\r\nOK\r\nOK\r\n"));
+        QCOMPARE(rig.send(QByteArray("+++\rATSW22,6,1,1\rATSW23,6,0,1\rATSW23,6,1,1\rATMD\r")),
+                 QByteArray("OK\r\nOK\r\nOK\r\nOK\r\nOK\r\n"));
         QVERIFY(!rig.sim->adapter().commandMode());
         // Back in data mode the robot answers again, and the adapter stays quiet.
         QCOMPARE(rig.send(kStart + bytes({142, 1})).size(), 10);
@@ -499,11 +585,12 @@ private slots:
         QCOMPARE(rig.robot().cycle(), Cycle::Spot);
         rig.wait(5.0);
         QByteArray p = rig.send(kSensors0);
-        QVERIFY(field16(p, 12) > 500);            // it moved by itself
-        QVERIFY(field16(p, 19) < -800);           // brushes and vacuum draw current
+        QVERIFY(field16(p, 12) > 500);  // it moved by itself
+        QVERIFY(field16(p, 19) < -800); // brushes and vacuum draw current
         rig.wait(60.0);
         QCOMPARE(rig.robot().cycle(), Cycle::None);
-        QVERIFY(rig.meanings(Trace::Dir::Info).contains(QStringLiteral("spot cycle ended: finished")));
+        QVERIFY(
+            rig.meanings(Trace::Dir::Info).contains(QStringLiteral("spot cycle ended: finished")));
 
         // Clean wanders the room without falling down the stairs, until Control takes over.
         rig.send(bytes({135}));
@@ -549,11 +636,15 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("error");
-        QTest::newRow("port zero") << QStringList{"--port", "0"} << "--port needs a number from 1 to 32767";
-        QTest::newRow("port text") << QStringList{"--port", "com3"} << "--port needs a number from 1 to 32767";
-        QTest::newRow("split one number") << QStringList{"--split", "10"}
-                                          << "--split needs A,B: two piece sizes from 1 to 4096 bytes (or off), not \"10\"";
-        QTest::newRow("negative gap") << QStringList{"--gap", "-1"} << "--gap needs milliseconds, not \"-1\"";
+        QTest::newRow("port zero")
+            << QStringList{"--port", "0"} << "--port needs a number from 1 to 32767";
+        QTest::newRow("port text")
+            << QStringList{"--port", "com3"} << "--port needs a number from 1 to 32767";
+        QTest::newRow("split one number")
+            << QStringList{"--split", "10"}
+            << "--split needs A,B: two piece sizes from 1 to 4096 bytes (or off), not \"10\"";
+        QTest::newRow("negative gap")
+            << QStringList{"--gap", "-1"} << "--gap needs milliseconds, not \"-1\"";
         QTest::newRow("unknown") << QStringList{"--fast"} << "unknown option \"--fast\"";
     }
 
@@ -583,7 +674,8 @@ private slots:
         };
         Trace trace(10.0);
         trace.setJson(f);
-        const QByteArray head = "{\"t\":0,\"dir\":\"info\",\"clock\":\"monotonic\",\"t0\":10.000000}\n";
+        const QByteArray head =
+            "{\"t\":0,\"dir\":\"info\",\"clock\":\"monotonic\",\"t0\":10.000000}\n";
         QCOMPARE(contents(), head);
         // Held lines wait for the release and keep the times they were made with.
         trace.hold();
@@ -592,9 +684,12 @@ private slots:
         QCOMPARE(contents(), head);
         trace.release();
         trace.info(11.0, "renamed to \"a\\b\"\x01\xe9");
-        QCOMPARE(contents(), head + "{\"t\":0.500000,\"dir\":\"rx\",\"bytes\":[128],\"meaning\":\"Start\"}\n"
-                                   "{\"t\":0.625000,\"dir\":\"tx\",\"bytes\":[79,75,13,10],\"meaning\":\"AT reply OK\"}\n"
-                                   "{\"t\":1.000000,\"dir\":\"info\",\"meaning\":\"renamed to \\\"a\\\\b\\\"\\u0001\\u00e9\"}\n");
+        QCOMPARE(contents(),
+                 head + "{\"t\":0.500000,\"dir\":\"rx\",\"bytes\":[128],\"meaning\":\"Start\"}\n"
+                        "{\"t\":0.625000,\"dir\":\"tx\",\"bytes\":[79,75,13,10],\"meaning\":\"AT "
+                        "reply OK\"}\n"
+                        "{\"t\":1.000000,\"dir\":\"info\",\"meaning\":\"renamed to "
+                        "\\\"a\\\\b\\\"\\u0001\\u00e9\"}\n");
         std::fclose(f);
     }
 };

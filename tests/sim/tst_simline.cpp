@@ -15,7 +15,8 @@
 using velmora::test::SimRobot;
 using velmora::test::TraceEntry;
 
-namespace {
+namespace
+{
 
 qint64 monotonicNs()
 {
@@ -31,7 +32,8 @@ public:
     ~LineClient() { close(); }
     bool open(const QString &path)
     {
-        fd_ = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        fd_ =
+            ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         return fd_ >= 0;
     }
     void close()
@@ -41,7 +43,10 @@ public:
         fd_ = -1;
     }
     // The bytes are few; a pseudo-terminal takes them in one write.
-    bool send(const QByteArray &b) { return ::write(fd_, b.constData(), size_t(b.size())) == b.size(); }
+    bool send(const QByteArray &b)
+    {
+        return ::write(fd_, b.constData(), size_t(b.size())) == b.size();
+    }
     short waitEvents(int timeoutMs)
     {
         pollfd p{fd_, POLLIN, 0};
@@ -102,10 +107,14 @@ bool isProbeAnswer(const QByteArray &b)
 // A whole packet 0 of an idle robot: nothing pressed, remote 255, capacity 2700.
 bool looksLikePacket0(const QByteArray &b)
 {
-    return b.size() == 26 && b[0] == 0 && quint8(b[10]) == 255 && quint8(b[24]) == 10 && quint8(b[25]) == 140;
+    return b.size() == 26 && b[0] == 0 && quint8(b[10]) == 255 && quint8(b[24]) == 10 &&
+           quint8(b[25]) == 140;
 }
 
-bool isLink(const QString &path) { return QFileInfo(path).isSymLink(); }
+bool isLink(const QString &path)
+{
+    return QFileInfo(path).isSymLink();
+}
 
 // A fresh open of the port reaches a robot that is past Start.
 bool freshOpenAnswers(const SimRobot &sim)
@@ -125,8 +134,9 @@ private slots:
     // way of ending removes it.
     void linkLivesWithTheProgram_data()
     {
-        QTest::addColumn<QString>("folder"); // "stale": a dead link is there; "home": no XDG_CONFIG_HOME
-        QTest::addColumn<int>("signal");     // 0: the quit command
+        QTest::addColumn<QString>(
+            "folder"); // "stale": a dead link is there; "home": no XDG_CONFIG_HOME
+        QTest::addColumn<int>("signal"); // 0: the quit command
         QTest::addColumn<bool>("stdinClosed");
         QTest::newRow("quit") << "" << 0 << false;
         QTest::newRow("stale link replaced") << "stale" << 0 << false;
@@ -153,7 +163,8 @@ private slots:
             link = home.path() + "/.config/velmora/ports/com41";
         }
         QVERIFY2(sim.start({"--port", "41"}), qPrintable(sim.output()));
-        QCOMPARE(sim.readyLine(), QStringLiteral("Simulated robot ready on port 41 (%1)").arg(sim.device()));
+        QCOMPARE(sim.readyLine(),
+                 QStringLiteral("Simulated robot ready on port 41 (%1)").arg(sim.device()));
         QCOMPARE(QFileInfo(link).symLinkTarget(), sim.device());
         if (stdinClosed)
             sim.process().closeWriteChannel();
@@ -177,7 +188,8 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("error");
-        QTest::newRow("a file where the link goes") << QStringList{"--port", "43"} << 1 << "is not a link";
+        QTest::newRow("a file where the link goes")
+            << QStringList{"--port", "43"} << 1 << "is not a link";
         QTest::newRow("bad option") << QStringList{"--split", "10"} << 2 << "usage: velmora-sim";
     }
     void refusesToStart()
@@ -210,7 +222,8 @@ private slots:
             LineClient c;
             QVERIFY(c.open(sim.linkPath()));
             c.send(round == 0 ? kStart + kProbe : kProbe);
-            QVERIFY2(isProbeAnswer(c.read(10)), qPrintable(QStringLiteral("round %1\n%2").arg(round).arg(sim.output())));
+            QVERIFY2(isProbeAnswer(c.read(10)),
+                     qPrintable(QStringLiteral("round %1\n%2").arg(round).arg(sim.output())));
             const qsizetype mark = sim.output().size();
             c.send(kSensors0); // left unread
             QVERIFY(sim.waitForOutput("tx   Sensors packet 0 answer", 5000, mark));
@@ -230,15 +243,18 @@ private slots:
     {
         QFETCH(bool, replies);
         SimRobot sim;
-        QVERIFY(sim.start(QStringList{"--port", "49", "--asleep"} + (replies ? QStringList{"--adapter-replies"} : QStringList{})));
+        QVERIFY(sim.start(QStringList{"--port", "49", "--asleep"} +
+                          (replies ? QStringList{"--adapter-replies"} : QStringList{})));
         LineClient c;
         QVERIFY(c.open(sim.linkPath()));
         c.send(kStart + kSensors0); // asleep: nothing
         // The five wake lines, each as its own write, as the console sends them.
-        for (const char *line : {"+++\r", "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"})
+        for (const char *line :
+             {"+++\r", "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"})
             c.send(QByteArray(line));
         c.send(kStart + kProbe);
-        const QByteArray expectedReplies = replies ? QByteArray("OK\r\n").repeated(5) : QByteArray();
+        const QByteArray expectedReplies =
+            replies ? QByteArray("OK\r\n").repeated(5) : QByteArray();
         const QByteArray got = c.read(int(expectedReplies.size()) + 10);
         QCOMPARE(got.left(expectedReplies.size()), expectedReplies);
         QVERIFY(isProbeAnswer(got.mid(expectedReplies.size())));
@@ -252,20 +268,25 @@ private slots:
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QByteArray>("before");
         QTest::addColumn<QByteArray>("after");
-        QTest::addColumn<int>("delayMs"); // at least, from request to the first byte
+        QTest::addColumn<int>("delayMs");  // at least, from request to the first byte
         QTest::addColumn<int>("spreadMs"); // at least, from the first piece to the last
         QTest::addColumn<int>("firstPiece");
-        QTest::newRow("stray before") << QStringList{"--stray-before", "3"} << kStray.repeated(3) << QByteArray() << 0 << 0 << 29;
-        QTest::newRow("stray after") << QStringList{"--stray-after", "2"} << QByteArray() << kStray.repeated(2) << 0 << 0 << 28;
-        QTest::newRow("extra byte") << QStringList{"--extra-byte"} << QByteArray() << QByteArray(1, '\0') << 0 << 0 << 27;
-        QTest::newRow("extra byte and stray after") << QStringList{"--extra-byte", "--stray-after", "1"} << QByteArray()
-                                                    << QByteArray(1, '\0') + kStray << 0 << 0 << 28;
-        QTest::newRow("split 10,16 with gap") << QStringList{"--split", "10,16", "--gap", "80"} << QByteArray()
-                                              << QByteArray() << 0 << 70 << 10;
+        QTest::newRow("stray before") << QStringList{"--stray-before", "3"} << kStray.repeated(3)
+                                      << QByteArray() << 0 << 0 << 29;
+        QTest::newRow("stray after") << QStringList{"--stray-after", "2"} << QByteArray()
+                                     << kStray.repeated(2) << 0 << 0 << 28;
+        QTest::newRow("extra byte")
+            << QStringList{"--extra-byte"} << QByteArray() << QByteArray(1, '\0') << 0 << 0 << 27;
+        QTest::newRow("extra byte and stray after")
+            << QStringList{"--extra-byte", "--stray-after", "1"} << QByteArray()
+            << QByteArray(1, '\0') + kStray << 0 << 0 << 28;
+        QTest::newRow("split 10,16 with gap") << QStringList{"--split", "10,16", "--gap", "80"}
+                                              << QByteArray() << QByteArray() << 0 << 70 << 10;
         // Pieces of 4 bytes after the first 4, each 20 ms after the one before.
-        QTest::newRow("split 4,4 with gap") << QStringList{"--split", "4,4", "--gap", "20"} << QByteArray()
-                                            << QByteArray() << 0 << 115 << 4;
-        QTest::newRow("delay") << QStringList{"--delay", "150"} << QByteArray() << QByteArray() << 145 << 0 << 26;
+        QTest::newRow("split 4,4 with gap") << QStringList{"--split", "4,4", "--gap", "20"}
+                                            << QByteArray() << QByteArray() << 0 << 115 << 4;
+        QTest::newRow("delay") << QStringList{"--delay", "150"} << QByteArray() << QByteArray()
+                               << 145 << 0 << 26;
     }
     void faults()
     {
@@ -282,7 +303,8 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             const qint64 sentNs = monotonicNs();
             c.send(kSensors0);
-            const QList<LineClient::Piece> pieces = c.readPieces(int(before.size() + 26 + after.size()));
+            const QList<LineClient::Piece> pieces =
+                c.readPieces(int(before.size() + 26 + after.size()));
             QByteArray got;
             for (const LineClient::Piece &p : pieces)
                 got += p.bytes;
@@ -292,8 +314,10 @@ private slots:
             QCOMPARE(got.mid(before.size() + 26), after);
             const double firstMs = double(pieces.first().atNs - sentNs) / 1e6;
             const double spread = double(pieces.last().atNs - pieces.first().atNs) / 1e6;
-            QVERIFY2(firstMs >= delayMs && firstMs < delayMs + 450, qPrintable(QString::number(firstMs)));
-            QVERIFY2(spread >= spreadMs && spread < spreadMs + 330, qPrintable(QString::number(spread)));
+            QVERIFY2(firstMs >= delayMs && firstMs < delayMs + 450,
+                     qPrintable(QString::number(firstMs)));
+            QVERIFY2(spread >= spreadMs && spread < spreadMs + 330,
+                     qPrintable(QString::number(spread)));
             QCOMPARE(pieces.first().bytes.size(), firstPiece);
         }
     }
@@ -326,7 +350,8 @@ private slots:
         QVERIFY(sim.waitForOutput("Line plugged in again on port 57 (/dev/pts/"));
         QVERIFY(c.hungUp());
         // And goes again after the same time.
-        QVERIFY(sim.waitForOutput("line unplugged (unplug-after)", 5000, sim.output().indexOf("Line plugged in again")));
+        QVERIFY(sim.waitForOutput("line unplugged (unplug-after)", 5000,
+                                  sim.output().indexOf("Line plugged in again")));
         sim.command("fault unplug-after off");
         QVERIFY(sim.waitForOutput("faults: replug-after 300 ms\n"));
         QTRY_VERIFY(QFileInfo(sim.linkPath()).exists());

@@ -15,7 +15,8 @@ using velmora::SensorPacket;
 using velmora::link::QtSerialPort;
 using velmora::test::SimRobot;
 
-namespace {
+namespace
+{
 
 // Only the report matters here; the decoder's own tests check its events.
 struct NoEvents : velmora::SensorEventSink {
@@ -42,7 +43,8 @@ void TestSimPortService::driveIntoWallReportsBump()
 {
     // 430 mm short of the north wall (y = 3000, body radius 170): under two seconds at 255 mm/s.
     SimRobot sim;
-    QVERIFY2(sim.start({"--port", "61", "--quiet", "--pose", "2000,2400,90"}), qPrintable(sim.output()));
+    QVERIFY2(sim.start({"--port", "61", "--quiet", "--pose", "2000,2400,90"}),
+             qPrintable(sim.output()));
     const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(sim.configHome()));
     auto restore = qScopeGuard([&] { qputenv("XDG_CONFIG_HOME", oldConfig); });
@@ -76,7 +78,8 @@ void TestSimPortService::driveIntoWallReportsBump()
     QVERIFY(sci::sendSci(port, sci::safeMode()));
     QVERIFY(sci::sendSci(port, sci::goFwd()));
     poller.start();
-    QTRY_VERIFY_WITH_TIMEOUT(!reports.isEmpty() && reports.last().contains(QLatin1String("Bump")), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!reports.isEmpty() && reports.last().contains(QLatin1String("Bump")),
+                             10000);
     poller.stop();
 
     const QStringList lines = reports.last().split(QStringLiteral("\r\n"));

@@ -8,9 +8,11 @@
 #include <QProcessEnvironment>
 #include <QRegularExpression>
 
-namespace velmora::test {
+namespace velmora::test
+{
 
-SimRobot::SimRobot(const QString &configHome) : configHome_(configHome.isEmpty() ? temp_.path() : configHome)
+SimRobot::SimRobot(const QString &configHome)
+    : configHome_(configHome.isEmpty() ? temp_.path() : configHome)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), configHome_);
@@ -18,10 +20,12 @@ SimRobot::SimRobot(const QString &configHome) : configHome_(configHome.isEmpty()
     process_.setProgram(QStringLiteral(VELMORA_SIM_PATH));
 }
 
-SimRobot::SimRobot(const QString &configHome, int port, const QStringList &options) : SimRobot(configHome)
+SimRobot::SimRobot(const QString &configHome, int port, const QStringList &options)
+    : SimRobot(configHome)
 {
     const QString trace = configHome_ + QStringLiteral("/trace-%1.jsonl").arg(port);
-    ready_ = start(QStringList{"--port", QString::number(port), "--trace", trace, "--quiet"} + options);
+    ready_ =
+        start(QStringList{"--port", QString::number(port), "--trace", trace, "--quiet"} + options);
 }
 
 SimRobot::~SimRobot()
@@ -56,7 +60,9 @@ bool SimRobot::start(const QStringList &args, int timeoutMs)
 
 bool SimRobot::waitReady(QString *line)
 {
-    *line = ready_ ? readyLine_ : QStringLiteral("simulator not ready: %1 %2").arg(process_.errorString(), output());
+    *line =
+        ready_ ? readyLine_
+               : QStringLiteral("simulator not ready: %1 %2").arg(process_.errorString(), output());
     return ready_;
 }
 
@@ -75,7 +81,8 @@ bool SimRobot::waitForOutput(const QString &text, int timeoutMs, qsizetype from)
 {
     const QDeadlineTimer deadline(timeoutMs);
     while (output().indexOf(text, from) < 0) {
-        if (deadline.hasExpired() || !process_.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
+        if (deadline.hasExpired() ||
+            !process_.waitForReadyRead(static_cast<int>(deadline.remainingTime())))
             return output().indexOf(text, from) >= 0;
     }
     return true;
@@ -109,7 +116,8 @@ QList<TraceEntry> SimRobot::trace(const QString &dir) const
         return entries;
     while (!file.atEnd()) {
         const QJsonObject o = QJsonDocument::fromJson(file.readLine()).object();
-        TraceEntry e{o.value("t").toDouble(), o.value("dir").toString(), {}, o.value("meaning").toString()};
+        TraceEntry e{
+            o.value("t").toDouble(), o.value("dir").toString(), {}, o.value("meaning").toString()};
         for (const QJsonValue &b : o.value("bytes").toArray())
             e.bytes.append(static_cast<char>(b.toInt()));
         if (dir.isEmpty() || e.dir == dir)

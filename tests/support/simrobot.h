@@ -10,7 +10,8 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
-namespace velmora::test {
+namespace velmora::test
+{
 
 struct TraceEntry {
     double t = 0;
