@@ -7,7 +7,7 @@ VELMORA_BUILD_DEPS=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-
 # What the tests add: a virtual display and a window tool for the newcomer run,
 # the freedesktop validators, and what CPack's Debian generator calls (file,
 # dpkg-shlibdeps) for the package test.
-VELMORA_TEST_DEPS=(xvfb xauth xdotool python3 git desktop-file-utils appstream dpkg-dev file)
+VELMORA_TEST_DEPS=(xvfb xauth xdotool python3 git desktop-file-utils appstream dpkg-dev file clang-format)
 
 velmora_install_deps() {
     local wanted=("${VELMORA_BUILD_DEPS[@]}" "$@")
