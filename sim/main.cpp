@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <poll.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -44,7 +45,6 @@ private:
     Simulator sim_;
     PtyLine line_;
     std::string linkPath_;
-    std::size_t writtenOfFront_ = 0;
     bool waitWritable_ = false;
     bool stdinOpen_ = true;
     bool running_ = true;
@@ -59,7 +59,6 @@ bool App::plugIn(std::string &error, std::string &replaced)
         line_.close();
         return false;
     }
-    writtenOfFront_ = 0;
     waitWritable_ = false;
     return true;
 }
@@ -68,7 +67,6 @@ void App::unplug(const std::string &why)
 {
     removeLink(linkPath_, line_.device());
     line_.close();
-    writtenOfFront_ = 0;
     waitWritable_ = false;
     sim_.lineDown(why);
 }
@@ -77,9 +75,10 @@ void App::flushWrites()
 {
     while (line_.isOpen()) {
         const Simulator::Write *w = sim_.nextWrite();
-        if (!w || w->due > clock_.now())
+        const std::size_t due = sim_.dueBytes();
+        if (!w || due == 0)
             return;
-        if (writtenOfFront_ == 0 && line_.nobodyListening()) {
+        if (sim_.frontSent() == 0 && line_.nobodyListening()) {
             // A closed port on the other side: bytes sent now would be lost on the way.
             line_.readWatch();
             if (line_.nobodyListening()) {
@@ -87,8 +86,7 @@ void App::flushWrites()
                 continue;
             }
         }
-        const ssize_t n = ::write(line_.master(), w->bytes.data() + writtenOfFront_,
-                                  w->bytes.size() - writtenOfFront_);
+        const ssize_t n = ::write(line_.master(), w->bytes.data() + sim_.frontSent(), due);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -97,17 +95,12 @@ void App::flushWrites()
                 return;
             }
             sim_.dropWrite(std::string("write failed: ") + std::strerror(errno));
-            writtenOfFront_ = 0;
             continue;
         }
-        writtenOfFront_ += static_cast<std::size_t>(n);
-        if (writtenOfFront_ < w->bytes.size()) {
-            waitWritable_ = true;
+        waitWritable_ = static_cast<std::size_t>(n) < due;
+        sim_.sent(static_cast<std::size_t>(n));
+        if (waitWritable_)
             return;
-        }
-        writtenOfFront_ = 0;
-        waitWritable_ = false;
-        sim_.written();
     }
 }
 
@@ -214,10 +207,15 @@ int App::run(int signalFd)
         if (!running_)
             break;
 
-        const double wait = sim_.nextDeadline() - clock_.now();
-        int timeout = -1;
-        if (wait != Simulator::kNever)
-            timeout = wait <= 0 ? 0 : static_cast<int>(std::min(60000.0, std::ceil(wait * 1000)));
+        // To the nanosecond, not the millisecond: a paced byte is due every few hundred
+        // microseconds. Waiting for the line to take more bytes is poll's job, not the clock's.
+        const double wait = sim_.nextDeadline(!waitWritable_) - clock_.now();
+        timespec timeout{};
+        if (wait > 0 && wait != Simulator::kNever) {
+            const auto ns = static_cast<long long>(std::ceil(std::min(wait, 60.0) * 1e9));
+            timeout.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+            timeout.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+        }
 
         pollfd fds[4];
         nfds_t n = 0;
@@ -233,10 +231,10 @@ int App::run(int signalFd)
             fds[lineAt] = {line_.master(),
                            static_cast<short>(POLLIN | (waitWritable_ ? POLLOUT : 0)), 0};
 
-        if (::poll(fds, n, timeout) < 0) {
+        if (::ppoll(fds, n, wait == Simulator::kNever ? nullptr : &timeout, nullptr) < 0) {
             if (errno == EINTR)
                 continue;
-            std::perror("velmora-sim: poll");
+            std::perror("velmora-sim: ppoll");
             return 1;
         }
         if (fds[0].revents & POLLIN) {

@@ -207,6 +207,12 @@ std::string parseOptions(const std::vector<std::string> &args, Options &options)
             o.adapterReplies = true;
         } else if (opt == "--quiet") {
             o.quiet = true;
+        } else if (opt == "--pace") {
+            const auto v = r.value();
+            const auto n = v ? parseNumber(*v, 300, 1'000'000) : std::nullopt;
+            if (!n)
+                return "--pace needs a baud rate from 300 to 1000000";
+            o.paceBaud = static_cast<int>(*n);
         } else if (opt == "--trace") {
             const auto v = r.value();
             if (!v || v->empty())
@@ -250,6 +256,8 @@ std::string usage()
            "  --adapter-replies     the adapter answers each AT line (\"OK\" or \"ERROR\")\n"
            "  --trace FILE          JSON lines of everything received and sent\n"
            "  --quiet               no trace on standard output\n"
+           "  --pace BAUD           send everything a byte at a time at BAUD (10 bits a byte;\n"
+           "                        57600: a 26-byte answer takes 4.5 ms); default: at once\n"
            "  --pose X,Y,DEG        where the robot starts (mm, mm, degrees; room is 4000 x 3000)\n"
            "Faults (also at run time: fault ...):\n"
            "  --split A,B --gap MS  sensor answers in pieces of A, then B bytes, MS ms apart\n"

@@ -30,6 +30,7 @@ struct Options {
     bool asleep = false;
     bool adapterReplies = false;
     bool quiet = false;
+    int paceBaud = 0; // 0: everything goes out at once
     bool help = false;
     std::string traceFile;
     std::optional<Pose> pose; // heading in radians here; degrees on the command line

@@ -69,7 +69,8 @@ std::string plural(std::size_t n, const char *one)
 } // namespace
 
 Simulator::Simulator(const Options &options, const Clock &clock, Trace &trace)
-    : options_(options), clock_(clock), trace_(trace), robot_(options.asleep)
+    : options_(options), clock_(clock), trace_(trace), robot_(options.asleep),
+      byteSeconds_(options.paceBaud > 0 ? kBitsPerByte / options.paceBaud : 0)
 {
     const double now = clock_.now();
     robot_.advanceTo(now);
@@ -203,7 +204,7 @@ void Simulator::queueAnswer(int code, std::vector<std::uint8_t> answer)
 
 void Simulator::queueWrite(double due, std::vector<std::uint8_t> bytes, std::string meaning)
 {
-    if (!lineUp_)
+    if (!lineUp_ || bytes.empty())
         return;
     // The line is a queue: nothing overtakes an earlier write.
     if (!writes_.empty())
@@ -211,12 +212,45 @@ void Simulator::queueWrite(double due, std::vector<std::uint8_t> bytes, std::str
     writes_.push_back({due, std::move(bytes), std::move(meaning)});
 }
 
-void Simulator::written()
+// Paced, the line is a transmitter: byte after byte, each arriving whole a byte's time after
+// the line was free for it. The times follow that grid rather than when the owner came round,
+// so a late wake-up hands over the bytes that are due together and the pace is kept.
+double Simulator::nextByteAt() const
+{
+    const Write &w = writes_.front();
+    return byteSeconds_ > 0 ? std::max(w.due, lineFreeAt_) + byteSeconds_ : w.due;
+}
+
+std::size_t Simulator::dueBytes() const
+{
+    if (writes_.empty())
+        return 0;
+    const Write &w = writes_.front();
+    const double now = clock_.now();
+    const std::size_t left = w.bytes.size() - frontSent_;
+    if (byteSeconds_ <= 0)
+        return w.due <= now ? left : 0;
+    const double start = std::max(w.due, lineFreeAt_);
+    std::size_t n = 0;
+    while (n < left && start + static_cast<double>(n + 1) * byteSeconds_ <= now)
+        ++n;
+    return n;
+}
+
+void Simulator::sent(std::size_t n)
 {
     if (writes_.empty())
         return;
-    trace_.tx(clock_.now(), writes_.front().bytes, writes_.front().meaning);
+    const Write &w = writes_.front();
+    n = std::min(n, w.bytes.size() - frontSent_);
+    if (byteSeconds_ > 0)
+        lineFreeAt_ = std::max(w.due, lineFreeAt_) + static_cast<double>(n) * byteSeconds_;
+    frontSent_ += n;
+    if (frontSent_ < w.bytes.size())
+        return;
+    trace_.tx(clock_.now(), w.bytes, w.meaning);
     writes_.pop_front();
+    frontSent_ = 0;
 }
 
 void Simulator::dropWrite(const std::string &why)
@@ -225,13 +259,14 @@ void Simulator::dropWrite(const std::string &why)
         return;
     trace_.info(clock_.now(), writes_.front().meaning + " not sent: " + why);
     writes_.pop_front();
+    frontSent_ = 0;
 }
 
-double Simulator::nextDeadline() const
+double Simulator::nextDeadline(bool lineWritable) const
 {
     double t = kNever;
-    if (!writes_.empty())
-        t = writes_.front().due;
+    if (!writes_.empty() && lineWritable)
+        t = nextByteAt();
     if (lineUp_)
         t = std::min(t, unplugAt_);
     else
@@ -255,6 +290,8 @@ void Simulator::lineDown(const std::string &why)
     if (!writes_.empty())
         text += ": " + plural(writes_.size(), "write") + " not sent";
     writes_.clear();
+    frontSent_ = 0;
+    lineFreeAt_ = 0;
     trace_.info(now, text);
 }
 
@@ -435,8 +472,10 @@ std::string Simulator::status() const
     const Pose &p = r.world().pose();
     const World &world = r.world();
     std::ostringstream s;
-    s << "line: port " << options_.port << (lineUp_ ? " on " + device_ : std::string(" unplugged"))
-      << "\n";
+    s << "line: port " << options_.port << (lineUp_ ? " on " + device_ : std::string(" unplugged"));
+    if (options_.paceBaud > 0)
+        s << ", paced at " << options_.paceBaud << " baud";
+    s << "\n";
     s << "robot: " << (r.asleep() ? "asleep" : "awake") << ", " << modeName(r.mode())
       << " mode, drive " << describeDrive(r.drive()) << ", motors " << int(r.motors()) << ", cycle "
       << cycleName(r.cycle()) << (r.seekingDock() ? " (seeking the dock)" : "")

@@ -24,6 +24,8 @@ public:
     static constexpr std::uint8_t kStrayByte = 0xaa;
     static constexpr std::uint8_t kExtraByte = 0x00;
     static constexpr double kNever = std::numeric_limits<double>::infinity();
+    // A start bit, eight data bits and a stop bit.
+    static constexpr double kBitsPerByte = 10;
 
     Simulator(const Options &options, const Clock &clock, Trace &trace);
 
@@ -38,14 +40,21 @@ public:
         std::vector<std::uint8_t> bytes;
         std::string meaning;
     };
-    // The oldest write not yet sent, or nullptr. Writes keep their order whatever their times.
+    // The oldest write not yet sent whole, or nullptr. Writes keep their order whatever their
+    // times.
     const Write *nextWrite() const { return writes_.empty() ? nullptr : &writes_.front(); }
-    // The front write has gone out whole; traced at this moment.
-    void written();
+    // Bytes of the front write already handed to the line.
+    std::size_t frontSent() const { return frontSent_; }
+    // How many more of them may go to the line now: the rest once it falls due, or, paced,
+    // those whose last bit would have arrived by now.
+    std::size_t dueBytes() const;
+    // n of the due bytes went to the line; the write is traced when its last byte goes.
+    void sent(std::size_t n);
     // The front write is thrown away instead.
     void dropWrite(const std::string &why);
-    // When the owner must look again at the latest (kNever if nothing is pending).
-    double nextDeadline() const;
+    // When the owner must look again at the latest (kNever if nothing is pending). While the
+    // line takes no more bytes, its writes wait for it rather than for the clock.
+    double nextDeadline(bool lineWritable = true) const;
 
     enum class Action { None, Quit, Unplug, Replug };
     struct Reply {
@@ -74,6 +83,7 @@ public:
 private:
     void queueAnswer(int code, std::vector<std::uint8_t> answer);
     void queueWrite(double due, std::vector<std::uint8_t> bytes, std::string meaning);
+    double nextByteAt() const;
     void flushIgnored(double now);
     void drainEvents(double now);
     std::string hands(const std::vector<std::string> &words, bool &known);
@@ -84,6 +94,9 @@ private:
     Robot robot_;
     BluetoothAdapter adapter_;
     std::deque<Write> writes_;
+    std::size_t frontSent_ = 0;
+    double byteSeconds_ = 0; // paced: one byte's time on the line (10 bits); 0: at once
+    double lineFreeAt_ = 0;  // paced: when the last byte handed over has arrived
     std::vector<std::uint8_t> ignored_;
     std::string ignoredWhy_;
     long answers_ = 0;

@@ -36,11 +36,11 @@ struct Rig {
     QByteArray drain()
     {
         QByteArray out;
-        for (const Simulator::Write *w = sim->nextWrite(); w && w->due <= clock.now();
-             w = sim->nextWrite()) {
-            out.append(reinterpret_cast<const char *>(w->bytes.data()),
-                       static_cast<qsizetype>(w->bytes.size()));
-            sim->written();
+        while (const std::size_t n = sim->dueBytes()) {
+            const Simulator::Write *w = sim->nextWrite();
+            out.append(reinterpret_cast<const char *>(w->bytes.data() + sim->frontSent()),
+                       static_cast<qsizetype>(n));
+            sim->sent(n);
         }
         return out;
     }
@@ -62,6 +62,25 @@ struct Rig {
         for (const Trace::Entry &e : trace.entries()) {
             if (e.dir == dir)
                 out << QString::fromStdString(e.meaning);
+        }
+        return out;
+    }
+    // When each byte sent reaches the line, in ms from now, for an owner that first looks
+    // lateMs from now and then wakes exactly at each deadline; clumps show as equal times.
+    QList<double> arrivalsMs(double lateMs)
+    {
+        const double t0 = clock.now();
+        clock.advance(lateMs / 1000);
+        QList<double> out;
+        for (int wakes = 0; wakes < 10000; ++wakes) {
+            const double t = sim->nextDeadline();
+            if (t == Simulator::kNever)
+                break;
+            clock.set(std::max(t, clock.now()));
+            const QByteArray got = drain();
+            if (got.isEmpty())
+                break; // woken for nothing: the deadline and the bytes disagree
+            out.append(QList<double>(got.size(), (clock.now() - t0) * 1000));
         }
         return out;
     }
@@ -539,6 +558,75 @@ private slots:
         QCOMPARE(rig.send(kStart + bytes({142, 1})).size(), 10);
     }
 
+    // Paced, each byte reaches the line a byte's time (10 bits) after the one before, from when
+    // the line is free for it; the fault options shape the answer first.
+    void pacedLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<double>("lateMs");
+        QTest::addColumn<QList<double>>("expectedMs");
+        // n bytes, the first a byte's time after fromMs, after those already in to.
+        auto paced = [](int n, double fromMs, int baud = 57600, QList<double> to = {}) {
+            for (int i = 1; i <= n; ++i)
+                to << fromMs + i * 10'000.0 / baud;
+            return to;
+        };
+        const double byteMs = 10 / 57.6;
+        QTest::newRow("at once by default")
+            << QStringList{} << kSensors0 << 0.0 << QList<double>(26, 0.0);
+        QTest::newRow("answer at 57600")
+            << QStringList{"--pace", "57600"} << kSensors0 << 0.0 << paced(26, 0);
+        QTest::newRow("answer at 9600")
+            << QStringList{"--pace", "9600"} << kSensors0 << 0.0 << paced(26, 0, 9600);
+        QTest::newRow("adapter reply") << QStringList{"--pace", "57600", "--adapter-replies"}
+                                       << QByteArray("+++\r") << 0.0 << paced(4, 0);
+        QTest::newRow("answer, then adapter reply in turn")
+            << QStringList{"--pace", "57600", "--adapter-replies"} << kSensors0 + "+++\r" << 0.0
+            << paced(30, 0);
+        QTest::newRow("delayed") << QStringList{"--pace", "57600", "--delay", "50"} << kSensors0
+                                 << 0.0 << paced(26, 50);
+        QTest::newRow("split, gap shorter than a piece")
+            << QStringList{"--pace", "57600", "--split", "10,16", "--gap", "1"} << kSensors0 << 0.0
+            << paced(26, 0);
+        QTest::newRow("split, gap longer than a piece")
+            << QStringList{"--pace", "57600", "--split", "10,16", "--gap", "10"} << kSensors0 << 0.0
+            << paced(16, 10, 57600, paced(10, 0));
+        QTest::newRow("stray and extra bytes")
+            << QStringList{"--pace", "57600", "--stray-before", "2", "--extra-byte"} << kSensors0
+            << 0.0 << paced(29, 0);
+        // Woken 1 ms late, the five bytes due by then go together and the rest keep the pace.
+        QTest::newRow("owner late") << QStringList{"--pace", "57600"} << kSensors0 << 1.0
+                                    << paced(21, 5 * byteMs, 57600, QList<double>(5, 1.0));
+    }
+    void pacedLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, input);
+        QFETCH(double, lateMs);
+        QFETCH(QList<double>, expectedMs);
+        std::vector<std::string> a;
+        for (const QString &s : args)
+            a.push_back(s.toStdString());
+        Options o;
+        QCOMPARE(parseOptions(a, o), std::string());
+        Rig rig(o);
+        rig.send(kStart);
+        rig.sim->receive(reinterpret_cast<const std::uint8_t *>(input.constData()),
+                         static_cast<std::size_t>(input.size()));
+        const QList<double> got = rig.arrivalsMs(lateMs);
+        QCOMPARE(got.size(), expectedMs.size());
+        for (qsizetype i = 0; i < got.size(); ++i)
+            QVERIFY2(std::abs(got[i] - expectedMs[i]) < 1e-6,
+                     qPrintable(QStringLiteral("byte %1 at %2 ms, not %3")
+                                    .arg(i)
+                                    .arg(got[i])
+                                    .arg(expectedMs[i])));
+        // A write is traced whole when its last byte goes.
+        QCOMPARE(rig.trace.entries().back().dir, Trace::Dir::Tx);
+        QCOMPARE(rig.trace.entries().back().t, rig.clock.now() - 500.0);
+    }
+
     void faultDelayKeepsOrder()
     {
         Options o;
@@ -645,6 +733,8 @@ private slots:
             << "--split needs A,B: two piece sizes from 1 to 4096 bytes (or off), not \"10\"";
         QTest::newRow("negative gap")
             << QStringList{"--gap", "-1"} << "--gap needs milliseconds, not \"-1\"";
+        QTest::newRow("pace too slow")
+            << QStringList{"--pace", "299"} << "--pace needs a baud rate from 300 to 1000000";
         QTest::newRow("unknown") << QStringList{"--fast"} << "unknown option \"--fast\"";
     }
 

@@ -322,6 +322,69 @@ private slots:
         }
     }
 
+    // Paced, the bytes come one by one over the line's time: the last arrives no sooner than
+    // the whole reply takes at that rate (however busy the machine), and the arrivals spread
+    // over most of that time in at least one of five replies. Unpaced, a reply comes whole.
+    void pace_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("setup"); // sent first; its reply, if any, is "OK\r\n"
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("replySize");
+        QTest::addColumn<double>("minLastMs"); // from the request to the last byte
+        QTest::addColumn<double>("minSpanMs"); // from the first byte to the last
+        const double byteMs = 10 / 57.6;
+        QTest::newRow("at once by default")
+            << QStringList{} << kStart << kSensors0 << 26 << 0.0 << 0.0;
+        QTest::newRow("57600") << QStringList{"--pace", "57600"} << kStart << kSensors0 << 26
+                               << 26 * byteMs << 3.0;
+        QTest::newRow("9600") << QStringList{"--pace", "9600"} << kStart << kSensors0 << 26
+                              << 26 * 6 * byteMs << 20.0;
+        QTest::newRow("57600, delayed, split")
+            << QStringList{"--pace", "57600", "--delay", "30", "--split", "10,16", "--gap", "10"}
+            << kStart << kSensors0 << 26 << 30 + 10 + 16 * byteMs << 10.0;
+        QTest::newRow("57600, adapter replies")
+            << QStringList{"--pace", "57600", "--adapter-replies"} << QByteArray("+++\r")
+            << QByteArray("ATSN,Paced\r") << 4 << 4 * byteMs << 0.3;
+    }
+    void pace()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, setup);
+        QFETCH(QByteArray, request);
+        QFETCH(int, replySize);
+        QFETCH(double, minLastMs);
+        QFETCH(double, minSpanMs);
+        SimRobot sim;
+        LineClient c;
+        QVERIFY(sim.start(QStringList{"--port", "59"} + args) && c.open(sim.linkPath()));
+        c.send(setup);
+        if (setup.startsWith('+'))
+            QCOMPARE(c.read(4), QByteArray("OK\r\n"));
+        double widestMs = 0;
+        for (int round = 0; round < 5; ++round) {
+            const qint64 sentNs = monotonicNs();
+            c.send(request);
+            const QList<LineClient::Piece> pieces = c.readPieces(replySize);
+            QByteArray got;
+            for (const LineClient::Piece &p : pieces)
+                got += p.bytes;
+            QCOMPARE(got.size(), replySize);
+            QVERIFY(replySize != 26 || looksLikePacket0(got));
+            const double lastMs = double(pieces.last().atNs - sentNs) / 1e6;
+            const double spanMs = double(pieces.last().atNs - pieces.first().atNs) / 1e6;
+            qDebug("round %d: %lld pieces, first byte at %.3f ms, last at %.3f ms, span %.3f ms",
+                   round, qlonglong(pieces.size()), double(pieces.first().atNs - sentNs) / 1e6,
+                   lastMs, spanMs);
+            QVERIFY2(lastMs >= minLastMs && lastMs < minLastMs + 500,
+                     qPrintable(QString::number(lastMs)));
+            if (minSpanMs == 0)
+                QCOMPARE(pieces.size(), 1);
+            widestMs = std::max(widestMs, spanMs);
+        }
+        QVERIFY2(widestMs >= minSpanMs, qPrintable(QString::number(widestMs)));
+    }
+
     void faultDropEvery()
     {
         SimRobot sim;
