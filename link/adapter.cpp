@@ -22,29 +22,9 @@ bool writeLines(SerialPort &port, const QList<QByteArray> &lines)
     }
     return true;
 }
-} // namespace
 
-QList<QByteArray> wexbinWakeLines()
-{
-    return {atLine("+++"), atLine("ATSW22,6,1,1"), atLine("ATSW23,6,0,1"), atLine("ATSW23,6,1,1"),
-            atLine("ATMD")};
-}
-
-bool wakeRobot(SerialPort &port, AdapterKind kind)
-{
-    if (static_cast<int>(kind) == 1) {
-        // The line rises with the second set and falls with the seventh; the sets between
-        // only stretch the pulse.
-        for (bool on : {false, true, true, true, true, true, false}) {
-            if (!port.setRtsEnable(on))
-                return false;
-        }
-        return true;
-    }
-    return writeLines(port, wexbinWakeLines());
-}
-
-std::optional<QString> unsafeAdapterName(const QString &name)
+// Why a name cannot go inside the adapter's rename line; empty if it can.
+QString unsafeNameReason(const QString &name)
 {
     for (qsizetype i = 0; i < name.size(); ++i) {
         const char16_t c = name[i].unicode();
@@ -60,7 +40,28 @@ std::optional<QString> unsafeAdapterName(const QString &name)
                 .arg(name[i])
                 .arg(i + 1);
     }
-    return std::nullopt;
+    return QString();
+}
+} // namespace
+
+QList<QByteArray> wexbinWakeLines()
+{
+    return {atLine("+++"), atLine("ATSW22,6,1,1"), atLine("ATSW23,6,0,1"), atLine("ATSW23,6,1,1"),
+            atLine("ATMD")};
+}
+
+bool wakeRobot(SerialPort &port, AdapterKind kind)
+{
+    if (kind == AdapterKind::Wired) {
+        // The line rises with the second set and falls with the seventh; the sets between
+        // only stretch the pulse.
+        for (bool on : {false, true, true, true, true, true, false}) {
+            if (!port.setRtsEnable(on))
+                return false;
+        }
+        return true;
+    }
+    return writeLines(port, wexbinWakeLines());
 }
 
 QList<QByteArray> renameLines(const QString &name)
@@ -70,9 +71,9 @@ QList<QByteArray> renameLines(const QString &name)
 
 bool renameAdapter(SerialPort &port, const QString &name, QString *error)
 {
-    if (const auto why = unsafeAdapterName(name)) {
+    if (const QString why = unsafeNameReason(name); !why.isEmpty()) {
         if (error)
-            *error = *why;
+            *error = why;
         return false;
     }
     if (!writeLines(port, renameLines(name))) {

@@ -4,8 +4,6 @@
 #include <QList>
 #include <QString>
 
-#include <optional>
-
 namespace velmora::link
 {
 
@@ -17,18 +15,15 @@ enum class AdapterKind { None = 0, Wired = 1, Wexbin = 2 };
 // The five AT lines that make the Bluetooth adapter pulse the robot's wake-up pin.
 QList<QByteArray> wexbinWakeLines();
 
-// Wakes the robot: kind 1 pulses RTS (seven sets: off, on x5, off); anything else writes the
+// Wakes the robot: Wired pulses RTS (seven sets: off, on x5, off); anything else writes the
 // Bluetooth adapter's AT lines. Stops at the first refused operation (errorString() says why).
 bool wakeRobot(SerialPort &port, AdapterKind kind);
-
-// Why a name cannot go inside the adapter's rename line, or nothing if it can.
-std::optional<QString> unsafeAdapterName(const QString &name);
 
 // The three lines that rename the Bluetooth adapter.
 QList<QByteArray> renameLines(const QString &name);
 
-// Writes the three rename lines. Refuses an unsafe name without writing anything.
-// On failure error holds a message for the operator.
+// Writes the three rename lines. Refuses, without writing anything, a name that cannot go
+// inside the rename line. On failure error holds a message for the operator.
 bool renameAdapter(SerialPort &port, const QString &name, QString *error);
 
 } // namespace velmora::link

@@ -7,15 +7,15 @@ namespace velmora::link
 
 namespace
 {
-std::optional<LineSettings> fail(QString *error, const QString &message)
+bool fail(QString *error, const QString &message)
 {
     if (error)
         *error = message;
-    return std::nullopt;
+    return false;
 }
 } // namespace
 
-std::optional<LineSettings> parseLineSettings(const QString &text, QString *error)
+bool parseLineSettings(const QString &text, LineSettings *settings, QString *error)
 {
     const QStringList fields = text.split(QLatin1Char(','));
     if (fields.size() != 4)
@@ -73,7 +73,8 @@ std::optional<LineSettings> parseLineSettings(const QString &text, QString *erro
         return fail(error,
                     QStringLiteral("The stop bits \"%1\" in the settings must be 1, 1.5 or 2.")
                         .arg(fields[3]));
-    return s;
+    *settings = s;
+    return true;
 }
 
 } // namespace velmora::link

@@ -2,8 +2,6 @@
 
 #include <QString>
 
-#include <optional>
-
 namespace velmora::link
 {
 
@@ -18,8 +16,8 @@ struct LineSettings {
     friend bool operator==(const LineSettings &, const LineSettings &) = default;
 };
 
-// Parses "baud,parity,data bits,stop bits", e.g. "57600,n,8,1". On failure returns nothing
-// and, if error is given, a message naming the field at fault.
-std::optional<LineSettings> parseLineSettings(const QString &text, QString *error = nullptr);
+// Parses "baud,parity,data bits,stop bits", e.g. "57600,n,8,1", into settings. On failure
+// returns false, leaves settings as they were and, if error is given, names the field at fault.
+bool parseLineSettings(const QString &text, LineSettings *settings, QString *error = nullptr);
 
 } // namespace velmora::link

@@ -1,10 +1,10 @@
 #pragma once
 
+#include "link/portnumbers.h"
+
 #include <QList>
 #include <QSerialPort>
 #include <QString>
-
-#include <optional>
 
 namespace velmora::link
 {
@@ -23,11 +23,6 @@ struct PortDevice {
 
 PortDevice portDevice(int number);
 
-inline QString numberBelowOneMessage(int number)
-{
-    return QStringLiteral("Port %1 does not exist: port numbers start at 1.").arg(number);
-}
-
 // The folder whose comN links give devices their port numbers; empty where numbers are native.
 QString portLinkFolder();
 
@@ -38,27 +33,11 @@ QString missingDeviceMessage(int number, const QString &device);
 // to the device (with how to get them) or another program holds it.
 QString accessRefusedMessage(int number, const QString &device);
 
-// How this platform asks for 1.5 stop bits with the given data bits, or nothing if it cannot.
-std::optional<QSerialPort::StopBits> oneAndHalfStopBits(int dataBits);
+// How this platform asks for 1.5 stop bits with the given data bits; false if it cannot.
+bool oneAndHalfStopBits(int dataBits, QSerialPort::StopBits *stop);
 
 // Waits up to timeoutMs for the driver to send what it still holds for the line.
 void drainOutput(QSerialPort &port, int timeoutMs);
-
-struct PortChoice {
-    int number = 0; // 0: the device has no port number yet (on POSIX: link it as comN)
-    QString device;
-    QString description;
-    friend bool operator==(const PortChoice &, const PortChoice &) = default;
-    // Numbered ports first, in order of number; then unnumbered devices by name.
-    friend bool operator<(const PortChoice &a, const PortChoice &b)
-    {
-        if ((a.number == 0) != (b.number == 0))
-            return b.number == 0;
-        if (a.number != b.number)
-            return a.number < b.number;
-        return a.device < b.device;
-    }
-};
 
 // The serial ports this machine has, numbered ports first in order, then unnumbered devices.
 QList<PortChoice> availablePorts();

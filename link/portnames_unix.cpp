@@ -105,12 +105,13 @@ QString accessRefusedMessage(int number, const QString &device)
         .arg(device);
 }
 
-std::optional<QSerialPort::StopBits> oneAndHalfStopBits(int dataBits)
+bool oneAndHalfStopBits(int dataBits, QSerialPort::StopBits *stop)
 {
     // termios has no 1.5 stop bits; a UART sends 1.5 for "two" only with 5 data bits.
-    if (dataBits == 5)
-        return QSerialPort::TwoStop;
-    return std::nullopt;
+    if (dataBits != 5)
+        return false;
+    *stop = QSerialPort::TwoStop;
+    return true;
 }
 
 void drainOutput(QSerialPort &port, int timeoutMs)

@@ -39,9 +39,10 @@ QString accessRefusedMessage(int number, const QString &device)
         .arg(device);
 }
 
-std::optional<QSerialPort::StopBits> oneAndHalfStopBits(int)
+bool oneAndHalfStopBits(int, QSerialPort::StopBits *stop)
 {
-    return QSerialPort::OneAndHalfStop;
+    *stop = QSerialPort::OneAndHalfStop;
+    return true;
 }
 
 void drainOutput(QSerialPort &, int)

@@ -120,15 +120,11 @@ bool QtSerialPort::applyLineSettings()
 
     QSerialPort::StopBits stop =
         s.stopBits == StopBits::Two ? QSerialPort::TwoStop : QSerialPort::OneStop;
-    if (s.stopBits == StopBits::OneAndHalf) {
-        const auto platformStop = oneAndHalfStopBits(s.dataBits);
-        if (!platformStop) {
-            setError(tr("%1 cannot use 1.5 stop bits with %2 data bits; the port was not opened.")
-                         .arg(portText())
-                         .arg(s.dataBits));
-            return false;
-        }
-        stop = *platformStop;
+    if (s.stopBits == StopBits::OneAndHalf && !oneAndHalfStopBits(s.dataBits, &stop)) {
+        setError(tr("%1 cannot use 1.5 stop bits with %2 data bits; the port was not opened.")
+                     .arg(portText())
+                     .arg(s.dataBits));
+        return false;
     }
     if (!port_.setStopBits(stop))
         return refuse(tr("%1 stop bits").arg(stopBitsName(s.stopBits)));

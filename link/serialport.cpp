@@ -1,11 +1,13 @@
 #include "link/serialport.h"
 
+#include "link/portnumbers.h"
+
 namespace velmora::link
 {
 
 SerialPort::SerialPort(QObject *parent) : QObject(parent)
 {
-    lineSettings_ = *parseLineSettings(settingsText_);
+    parseLineSettings(settingsText_, &lineSettings_);
 }
 
 SerialPort::~SerialPort() = default;
@@ -13,13 +15,11 @@ SerialPort::~SerialPort() = default;
 bool SerialPort::setSettings(const QString &text)
 {
     QString why;
-    const auto parsed = parseLineSettings(text, &why);
-    if (!parsed) {
+    if (!parseLineSettings(text, &lineSettings_, &why)) {
         setError(why);
         return false;
     }
     settingsText_ = text;
-    lineSettings_ = *parsed;
     return true;
 }
 
@@ -33,7 +33,7 @@ bool SerialPort::setPortOpen(bool open)
         return true;
     }
     if (commPort_ < 1) {
-        setError(tr("Port %1 does not exist: port numbers start at 1.").arg(commPort_));
+        setError(numberBelowOneMessage(commPort_));
         return false;
     }
     clearInput();

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+
+namespace velmora::link
+{
+
+// Ports are chosen by number, as the operator types it into the console.
+
+// Why a number below 1 opens nothing, fit to show the operator.
+inline QString numberBelowOneMessage(int number)
+{
+    return QStringLiteral("Port %1 does not exist: port numbers start at 1.").arg(number);
+}
+
+// A serial port of this machine under the number the operator types for it.
+struct PortChoice {
+    int number = 0; // 0: the device has no port number yet (on POSIX: link it as comN)
+    QString device;
+    QString description;
+    friend bool operator==(const PortChoice &, const PortChoice &) = default;
+    // Numbered ports first, in order of number; then unnumbered devices by name.
+    friend bool operator<(const PortChoice &a, const PortChoice &b)
+    {
+        if ((a.number == 0) != (b.number == 0))
+            return b.number == 0;
+        if (a.number != b.number)
+            return a.number < b.number;
+        return a.device < b.device;
+    }
+};
+
+} // namespace velmora::link
