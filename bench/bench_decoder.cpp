@@ -61,11 +61,11 @@ void operator delete[](void *p, std::size_t) noexcept
 namespace
 {
 
-using velmora::SensorIndicator;
-using velmora::SensorPacket;
+using velmora::sci::SensorIndicator;
+using velmora::sci::SensorPacket;
 
 // Counts what the console would act on, so the calls cannot be optimised away.
-class CountingSink : public velmora::SensorEventSink
+class CountingSink : public velmora::sci::SensorEventSink
 {
 public:
     void showIndicator(SensorIndicator) override { ++indicators; }
@@ -154,13 +154,15 @@ int main(int argc, char **argv)
     std::size_t reportBytes = 0;
 
     const Result fresh = measure(
-        [&](const SensorPacket &p) { reportBytes += velmora::DecodeSensorPacket(p, sink).size(); },
+        [&](const SensorPacket &p) {
+            reportBytes += velmora::sci::DecodeSensorPacket(p, sink).size();
+        },
         seconds);
 
     std::string buffer;
     const Result reused = measure(
         [&](const SensorPacket &p) {
-            velmora::DecodeSensorPacketInto(p, sink, buffer);
+            velmora::sci::DecodeSensorPacketInto(p, sink, buffer);
             reportBytes += buffer.size();
         },
         seconds);

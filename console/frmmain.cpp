@@ -48,6 +48,13 @@ QAction *menuItem(QMenu *menu, const char *name, const QString &caption)
 }
 } // namespace
 
+// The decoder's names, as the live view uses them.
+using sci::DecodeSensorPacketInto;
+using sci::kSensorPacketSize;
+using sci::SensorEventSink;
+using sci::SensorIndicator;
+using sci::SensorPacket;
+
 // Binds the decoder's events to the window: labels shown and stops written inside the walk.
 class FrmMain::DecodeSink : public SensorEventSink
 {

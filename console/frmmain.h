@@ -69,7 +69,7 @@ public:
     void progEnd();
 
     // Decodes one answer to an outstanding sensor request and shows it.
-    void ProcessSensorData(const SensorPacket &packet);
+    void ProcessSensorData(const sci::SensorPacket &packet);
 
 signals:
     // Emitted once by progEnd; the application ends its event loop on it.
@@ -122,7 +122,7 @@ private:
     void timerGetSensor_Timer();
     void PollSensors();
     void MSComm1_OnComm();
-    QLabel *indicatorLabel(SensorIndicator indicator) const;
+    QLabel *indicatorLabel(sci::SensorIndicator indicator) const;
 
     // One SCI write; the first failure of a run of failed writes is shown, later ones are not,
     // so a failing poll does not raise a message every tick.
@@ -140,7 +140,7 @@ private:
     qint16 SensorPollActive = 0;
     bool writeFailing_ = false;
     bool ended_ = false;
-    SensorReport report_;
+    sci::SensorReport report_;
 
     QPointer<FrmAbout> about_;
     QPointer<FrmBTName> btName_;

@@ -11,10 +11,10 @@
 namespace
 {
 
-class CountingSink : public velmora::SensorEventSink
+class CountingSink : public velmora::sci::SensorEventSink
 {
 public:
-    void showIndicator(velmora::SensorIndicator) override { ++indicators; }
+    void showIndicator(velmora::sci::SensorIndicator) override { ++indicators; }
     void requestStop() override { ++stops; }
     int indicators = 0;
     int stops = 0;
@@ -35,13 +35,13 @@ void check(bool ok)
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
-    if (size < velmora::kSensorPacketSize)
+    if (size < velmora::sci::kSensorPacketSize)
         return 0;
-    velmora::SensorPacket p;
+    velmora::sci::SensorPacket p;
     std::memcpy(p.data(), data, p.size());
 
     CountingSink sink;
-    const std::string report = velmora::DecodeSensorPacket(p, sink);
+    const std::string report = velmora::sci::DecodeSensorPacket(p, sink);
 
     // Independent count of the stop conditions: bumps, four cliffs, the two drive wheels.
     const int expectedStops = bitsSet(p[0] & 0x03U) + (p[2] & 1) + (p[3] & 1) + (p[4] & 1) +

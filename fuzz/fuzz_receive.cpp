@@ -188,8 +188,8 @@ public:
         const int total = waiting + static_cast<int>(piece.size());
         const QByteArray all = stream_.right(total);
         const bool eventRaised = port_->rThreshold() >= 1 && total >= port_->rThreshold();
-        const bool shouldShow =
-            outstanding_ && eventRaised && total == static_cast<int>(velmora::kSensorPacketSize);
+        const bool shouldShow = outstanding_ && eventRaised &&
+                                total == static_cast<int>(velmora::sci::kSensorPacketSize);
         note(event ? "receive" : "receive quietly", waiting, static_cast<int>(piece.size()));
 
         const qsizetype writesBefore = port_->writes().size();
@@ -209,11 +209,11 @@ public:
             return;
         }
 
-        velmora::SensorPacket packet;
+        velmora::sci::SensorPacket packet;
         for (std::size_t i = 0; i < packet.size(); ++i)
             packet[i] = static_cast<std::uint8_t>(all[static_cast<qsizetype>(i)]);
         Expected expected;
-        const std::string report = velmora::DecodeSensorPacket(packet, expected);
+        const std::string report = velmora::sci::DecodeSensorPacket(packet, expected);
 
         check(reports == 1 && changes_.size() == 1,
               "a whole answer to an outstanding request was not shown once");
@@ -240,8 +240,8 @@ public:
 
 private:
     // The decoder's own account of a packet, for comparison with what the window did.
-    struct Expected : velmora::SensorEventSink {
-        void showIndicator(velmora::SensorIndicator i) override
+    struct Expected : velmora::sci::SensorEventSink {
+        void showIndicator(velmora::sci::SensorIndicator i) override
         {
             shown[static_cast<std::size_t>(i)] = true;
         }
@@ -318,7 +318,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         case 6:
         case 7:
             // A whole answer's worth in one piece, the commonest arrival.
-            h.receive(takeBytes(in, velmora::kSensorPacketSize), true);
+            h.receive(takeBytes(in, velmora::sci::kSensorPacketSize), true);
             break;
         case 8:
         case 9:

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <string_view>
 
-namespace velmora
+namespace velmora::sci
 {
 
 namespace
@@ -165,4 +165,4 @@ SensorReport DecodeSensorPacket(const SensorPacket &packet, SensorEventSink &sin
     return report;
 }
 
-} // namespace velmora
+} // namespace velmora::sci

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-namespace velmora
+namespace velmora::sci
 {
 
 inline constexpr std::size_t kSensorPacketSize = 26;
@@ -33,4 +33,4 @@ SensorReport DecodeSensorPacket(const SensorPacket &packet, SensorEventSink &sin
 void DecodeSensorPacketInto(const SensorPacket &packet, SensorEventSink &sink,
                             SensorReport &report);
 
-} // namespace velmora
+} // namespace velmora::sci

@@ -5,8 +5,8 @@
 #include <initializer_list>
 #include <utility>
 
-using velmora::SensorIndicator;
-using velmora::SensorPacket;
+using velmora::sci::SensorIndicator;
+using velmora::sci::SensorPacket;
 Q_DECLARE_METATYPE(SensorPacket)
 
 namespace
@@ -31,7 +31,7 @@ const char *indicatorName(SensorIndicator i)
 
 // Interleaves report lines and sink calls in the order they happened: on each call the
 // text appended since the previous call is split into lines first.
-class TraceSink : public velmora::SensorEventSink
+class TraceSink : public velmora::sci::SensorEventSink
 {
 public:
     explicit TraceSink(const std::string &report) : report_(report) {}
@@ -225,7 +225,7 @@ private slots:
 
         std::string report = "left from before\r\n"; // replaced, not appended to
         TraceSink sink(report);
-        velmora::DecodeSensorPacketInto(packet, sink, report);
+        velmora::sci::DecodeSensorPacketInto(packet, sink, report);
         sink.flush();
         QCOMPARE(sink.trace, expected);
         // The report ends with its last line end; nothing dangles.
@@ -237,7 +237,7 @@ private slots:
 
         // The returning form gives the same text.
         TraceSink other(report);
-        QCOMPARE(velmora::DecodeSensorPacket(packet, other), report);
+        QCOMPARE(velmora::sci::DecodeSensorPacket(packet, other), report);
     }
 };
 

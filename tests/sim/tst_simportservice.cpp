@@ -11,16 +11,16 @@
 #include <QtTest>
 
 namespace sci = velmora::sci;
-using velmora::SensorPacket;
 using velmora::link::QtSerialPort;
+using velmora::sci::SensorPacket;
 using velmora::test::SimRobot;
 
 namespace
 {
 
 // Only the report matters here; the decoder's own tests check its events.
-struct NoEvents : velmora::SensorEventSink {
-    void showIndicator(velmora::SensorIndicator) override {}
+struct NoEvents : velmora::sci::SensorEventSink {
+    void showIndicator(velmora::sci::SensorIndicator) override {}
     void requestStop() override {}
 };
 
@@ -59,15 +59,15 @@ void TestSimPortService::driveIntoWallReportsBump()
     NoEvents events;
     QObject::connect(&port, &QtSerialPort::onComm, &port, [&] {
         const QByteArray in = port.input();
-        if (in.size() != int(velmora::kSensorPacketSize))
+        if (in.size() != int(velmora::sci::kSensorPacketSize))
             return;
         SensorPacket p{};
         std::copy(in.begin(), in.end(), reinterpret_cast<char *>(p.data()));
         packets << p;
-        reports << QString::fromStdString(velmora::DecodeSensorPacket(p, events));
+        reports << QString::fromStdString(velmora::sci::DecodeSensorPacket(p, events));
     });
     auto poll = [&] {
-        port.setInputLen(int(velmora::kSensorPacketSize));
+        port.setInputLen(int(velmora::sci::kSensorPacketSize));
         port.setRThreshold(1);
         sci::sendSci(port, sci::sciSensors());
     };
