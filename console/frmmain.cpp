@@ -373,14 +373,14 @@ void FrmMain::MSComm1_DeviceLost(const QString &why)
 
 void FrmMain::refreshPortTip()
 {
-    const QList<PortChoice> ports = portLister_ ? portLister_() : QList<PortChoice>{};
+    const QList<link::PortChoice> ports = portLister_ ? portLister_() : QList<link::PortChoice>{};
     QStringList lines{tr("The number of the serial port the adapter is on.")};
     if (ports.isEmpty())
         lines << tr("No serial ports were found on this machine.");
     else
         lines << tr("Ports on this machine:");
     bool unnumbered = false;
-    for (const PortChoice &p : ports) {
+    for (const link::PortChoice &p : ports) {
         const QString number = p.number > 0 ? QString::number(p.number) : tr("(no number)");
         const QString about =
             p.description.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(p.description);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/adapter.h"
+#include "link/portnumbers.h"
 #include "protocol/sci.h"
 #include "protocol/sensordecoder.h"
 
@@ -32,20 +33,13 @@ class DriveButton;
 class FrmAbout;
 class FrmBTName;
 
-// A serial port of this machine under the number the operator types for it (0: none yet).
-struct PortChoice {
-    int number = 0;
-    QString device;
-    QString description;
-};
-
 // The operator console. It takes the serial port it is given (and owns it from then on),
 // so tests can hand it a scripted port.
 class FrmMain : public QMainWindow
 {
     Q_OBJECT
 public:
-    using PortLister = std::function<QList<PortChoice>()>;
+    using PortLister = std::function<QList<link::PortChoice>()>;
 
     explicit FrmMain(link::SerialPort *port, QWidget *parent = nullptr);
     ~FrmMain() override;

@@ -14,12 +14,7 @@ int main(int argc, char *argv[])
     velmora::console::FrmMain window(new velmora::link::QtSerialPort);
     const QString folder = velmora::link::portLinkFolder();
     window.setPortLister(
-        [] {
-            QList<velmora::console::PortChoice> choices;
-            for (const auto &port : velmora::link::availablePorts())
-                choices.append({port.number, port.device, port.description});
-            return choices;
-        },
+        &velmora::link::availablePorts,
         folder.isEmpty()
             ? QString()
             : QObject::tr("To give a device a number N, make a link named comN to it in %1.")

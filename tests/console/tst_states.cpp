@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-using velmora::console::PortChoice;
+using velmora::link::PortChoice;
 using velmora::test::Console;
 
 namespace
