@@ -12,9 +12,7 @@
 #include <QCloseEvent>
 #include <QGroupBox>
 #include <QLabel>
-#include <QLayout>
 #include <QLineEdit>
-#include <QMenuBar>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTimer>
@@ -32,20 +30,6 @@ const QString kConnect = QStringLiteral("Connect");
 const QString kDisconnect = QStringLiteral("Disconnect");
 constexpr int kPollIntervalMs = 250;
 constexpr int kDesignIntervalMs = 1000;
-
-template <typename W> W *place(W *widget, const char *name, QRect geometry)
-{
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(geometry);
-    return widget;
-}
-
-QAction *menuItem(QMenu *menu, const char *name, const QString &caption)
-{
-    QAction *item = menu->addAction(caption);
-    item->setObjectName(QString::fromLatin1(name));
-    return item;
-}
 } // namespace
 
 // The decoder's names, as the live view uses them.
@@ -93,10 +77,8 @@ FrmMain::FrmMain(link::SerialPort *port, QWidget *parent) : QMainWindow(parent),
     timerGetSensor->setInterval(kDesignIntervalMs);
     connect(timerGetSensor, &QTimer::timeout, this, &FrmMain::timerGetSensor_Timer);
 
-    buildControls();
-    buildMenus();
-    // The panels are placed by absolute geometry; the window keeps the size they were drawn for.
-    layout()->setSizeConstraint(QLayout::SetFixedSize);
+    setupUi(this);
+    connectControls();
     Form_Load();
 }
 
@@ -109,78 +91,8 @@ FrmMain::~FrmMain()
         b->disconnect(this);
 }
 
-void FrmMain::buildControls()
+void FrmMain::connectControls()
 {
-    auto *client = new QWidget(this);
-    client->setObjectName(QStringLiteral("client"));
-    client->setFixedSize(twipsSize(8670, 4170));
-    setCentralWidget(client);
-
-    frameDrive =
-        place(new QGroupBox(tr("Drive Panel"), client), "frameDrive", twips(120, 120, 2295, 2295));
-    btnFwd = place(new DriveButton(tr("FWD"), frameDrive), "btnFwd", twips(840, 360, 615, 615));
-    btnRight =
-        place(new DriveButton(tr("RGT"), frameDrive), "btnRight", twips(1440, 960, 615, 615));
-    btnBack = place(new DriveButton(tr("BCK"), frameDrive), "btnBack", twips(840, 1560, 615, 615));
-    btnLeft = place(new DriveButton(tr("LFT"), frameDrive), "btnLeft", twips(240, 960, 615, 615));
-
-    frameClean =
-        place(new QGroupBox(tr("Roomba Panel"), client), "frameClean", twips(120, 2400, 2295, 855));
-    btnSpot = place(new QPushButton(tr("Spot"), frameClean), "btnSpot", twips(120, 240, 615, 495));
-    btnClean =
-        place(new QPushButton(tr("Clean"), frameClean), "btnClean", twips(840, 240, 615, 495));
-    btnMax = place(new QPushButton(tr("Max"), frameClean), "btnMax", twips(1560, 240, 615, 495));
-
-    frameData = place(new QGroupBox(tr("Send SCI Command"), client), "frameData",
-                      twips(120, 3240, 2295, 855));
-    txtSCI = place(new QLineEdit(frameData), "txtSCI", twips(480, 360, 855, 375));
-    btnSend = place(new QPushButton(tr("Send"), frameData), "btnSend", twips(1440, 360, 735, 375));
-
-    frameWireless = place(new QGroupBox(tr("Comm. Panel"), client), "frameWireless",
-                          twips(2520, 120, 2295, 1455));
-    txtPort = place(new QLineEdit(frameWireless), "txtPort", twips(120, 360, 975, 375));
-    btnPort =
-        place(new QPushButton(kConnect, frameWireless), "btnPort", twips(1200, 360, 975, 855));
-    txtPortNum = place(new QLineEdit(frameWireless), "txtPortNum", twips(600, 840, 375, 405));
-    Label1 = place(new QLabel(tr("Port"), frameWireless), "Label1", twips(240, 960, 375, 255));
-    Label1->setBuddy(txtPortNum);
-
-    framePower = place(new QGroupBox(tr("Power Panel"), client), "framePower",
-                       twips(2520, 1680, 2295, 2415));
-    btnOn = place(new QPushButton(tr("On"), framePower), "btnOn", twips(240, 360, 855, 495));
-    btnOff = place(new QPushButton(tr("Off"), framePower), "btnOff", twips(1200, 360, 855, 495));
-    btnSafe = place(new QPushButton(tr("Initialize Safe Mode"), framePower), "btnSafe",
-                    twips(240, 960, 1815, 495));
-    GetSensorData = place(new QPushButton(kStartLive, framePower), "GetSensorData",
-                          twips(240, 1560, 1815, 495));
-
-    WexbinIO =
-        place(new QGroupBox(tr("Sensor Data"), client), "WexbinIO", twips(4920, 120, 3735, 3975));
-    labelBumpLeft =
-        place(new QLabel(tr("BL"), WexbinIO), "labelBumpLeft", twips(840, 240, 255, 255));
-    labelWheeldropLeft =
-        place(new QLabel(tr("WDL"), WexbinIO), "labelWheeldropLeft", twips(1200, 240, 375, 255));
-    labelCaster =
-        place(new QLabel(tr("CASTER"), WexbinIO), "labelCaster", twips(1800, 240, 735, 255));
-    labelWheeldropRight =
-        place(new QLabel(tr("WDR"), WexbinIO), "labelWheeldropRight", twips(2640, 240, 495, 255));
-    labelBumpRight =
-        place(new QLabel(tr("BR"), WexbinIO), "labelBumpRight", twips(3240, 240, 375, 255));
-    for (QLabel *indicator :
-         {labelBumpLeft, labelWheeldropLeft, labelCaster, labelWheeldropRight, labelBumpRight})
-        indicator->setVisible(false);
-    rtbWexbin = place(new QTextEdit(WexbinIO), "rtbWexbin", twips(120, 600, 3495, 3255));
-    rtbWexbin->setReadOnly(true);
-    rtbWexbin->setAcceptRichText(false);
-    rtbWexbin->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-
-    // Tab order as designed; frames and labels take no focus.
-    const QList<QWidget *> tabOrder{btnFwd, btnRight,   btnBack,   btnLeft, btnSpot,      btnClean,
-                                    btnMax, txtPort,    btnPort,   btnOn,   btnOff,       btnSend,
-                                    txtSCI, txtPortNum, rtbWexbin, btnSafe, GetSensorData};
-    for (qsizetype i = 1; i < tabOrder.size(); ++i)
-        setTabOrder(tabOrder[i - 1], tabOrder[i]);
-
     connect(btnFwd, &DriveButton::mouseDown, this, &FrmMain::btnFwd_MouseDown);
     connect(btnFwd, &DriveButton::mouseUp, this, &FrmMain::btnFwd_MouseUp);
     connect(btnBack, &DriveButton::mouseDown, this, &FrmMain::btnBack_MouseDown);
@@ -202,55 +114,78 @@ void FrmMain::buildControls()
     connect(btnSend, &QPushButton::clicked, this, &FrmMain::btnSend_Click);
     connect(GetSensorData, &QPushButton::clicked, this, &FrmMain::GetSensorData_Click);
 
-    frameWireless->installEventFilter(this);
-    refreshPortTip();
-}
-
-void FrmMain::buildMenus()
-{
-    mnuFile = menuBar()->addMenu(tr("File"));
-    mnuFile->setObjectName(QStringLiteral("mnuFile"));
-    mnuFileKrennet = menuItem(mnuFile, "mnuFileKrennet", tr("Krennet"));
-    mnuFileDallop = menuItem(mnuFile, "mnuFileDallop", tr("Dallop"));
-    mnuFileWexbin = menuItem(mnuFile, "mnuFileWexbin", tr("Wexbin"));
-    mnuFileExit = menuItem(mnuFile, "mnuFileExit", tr("Exit"));
-    for (QAction *item : {mnuFileKrennet, mnuFileDallop, mnuFileWexbin})
-        item->setCheckable(true);
-
-    mnuEdit = menuBar()->addMenu(tr("Edit"));
-    mnuEdit->setObjectName(QStringLiteral("mnuEdit"));
-    mnuEditCN = menuItem(mnuEdit, "mnuEditCN", tr("Change Name"));
-
-    mnuHelp = menuBar()->addMenu(tr("Help"));
-    mnuHelp->setObjectName(QStringLiteral("mnuHelp"));
-    mnuHelpAbout = menuItem(mnuHelp, "mnuHelpAbout", tr("About"));
-
     connect(mnuFileKrennet, &QAction::triggered, this, &FrmMain::mnuFileKrennet_Click);
     connect(mnuFileDallop, &QAction::triggered, this, &FrmMain::mnuFileDallop_Click);
     connect(mnuFileWexbin, &QAction::triggered, this, &FrmMain::mnuFileWexbin_Click);
     connect(mnuFileExit, &QAction::triggered, this, &FrmMain::mnuFileExit_Click);
     connect(mnuEditCN, &QAction::triggered, this, &FrmMain::mnuEditCN_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &FrmMain::mnuHelpAbout_Click);
+
+    frameWireless->installEventFilter(this);
+    refreshPortTip();
 }
 
-void FrmMain::setEnabledAll(std::initializer_list<QObject *> items, bool on)
+void FrmMain::enterState(ConsoleState state)
 {
-    for (QObject *item : items) {
+    const StateRow &row = stateRow(state);
+    state_ = state;
+    btnPort->setText(row.portOpen ? kDisconnect : kConnect);
+    for (std::size_t i = 0; i < kControlCount; ++i) {
+        const auto c = static_cast<Control>(i);
+        QObject *item = control(c);
         if (auto *widget = qobject_cast<QWidget *>(item))
-            widget->setEnabled(on);
-        else if (auto *action = qobject_cast<QAction *>(item))
-            action->setEnabled(on);
+            widget->setEnabled(row.enabled.contains(c));
+        else
+            qobject_cast<QAction *>(item)->setEnabled(row.enabled.contains(c));
     }
+    if (row.clearsReport)
+        rtbWexbin->clear();
+}
+
+QObject *FrmMain::control(Control c) const
+{
+    switch (c) {
+    case Control::frameDrive:
+        return frameDrive;
+    case Control::btnFwd:
+        return btnFwd;
+    case Control::btnBack:
+        return btnBack;
+    case Control::btnLeft:
+        return btnLeft;
+    case Control::btnRight:
+        return btnRight;
+    case Control::frameClean:
+        return frameClean;
+    case Control::btnSpot:
+        return btnSpot;
+    case Control::btnClean:
+        return btnClean;
+    case Control::btnMax:
+        return btnMax;
+    case Control::framePower:
+        return framePower;
+    case Control::btnSafe:
+        return btnSafe;
+    case Control::GetSensorData:
+        return GetSensorData;
+    case Control::frameData:
+        return frameData;
+    case Control::mnuFileKrennet:
+        return mnuFileKrennet;
+    case Control::mnuFileDallop:
+        return mnuFileDallop;
+    case Control::mnuFileWexbin:
+        return mnuFileWexbin;
+    }
+    return nullptr;
 }
 
 void FrmMain::Form_Load()
 {
     MSComm1->setRtsEnable(false);
     txtPort->setText(QStringLiteral("57600,n,8,1"));
-    setEnabledAll({frameDrive, frameClean, framePower, frameData}, false);
-    setEnabledAll(
-        {GetSensorData, btnSafe, btnFwd, btnBack, btnLeft, btnRight, btnSpot, btnClean, btnMax},
-        false);
+    enterState(ConsoleState::StartUp);
     for (QAction *item : {mnuFileKrennet, mnuFileDallop, mnuFileWexbin})
         item->setChecked(false);
     adapterKind_ = link::AdapterKind::None;
@@ -276,6 +211,9 @@ void FrmMain::chooseAdapter(QAction *item, link::AdapterKind kind)
     adapterKind_ = kind;
     for (QAction *each : {mnuFileKrennet, mnuFileDallop, mnuFileWexbin})
         each->setChecked(each == item);
+    // From Disconnected the console stays Disconnected, with the new check.
+    if (state_ == ConsoleState::StartUp || state_ == ConsoleState::AdapterChosen)
+        enterState(ConsoleState::AdapterChosen);
 }
 
 void FrmMain::mnuFileExit_Click()
@@ -343,23 +281,14 @@ void FrmMain::connectSteps()
         return;
     }
     writeFailing_ = false;
-
-    btnPort->setText(kDisconnect);
-    setEnabledAll({frameClean, framePower, frameData, btnSafe}, true);
-    setEnabledAll({btnFwd, btnBack, btnLeft, btnRight}, false);
-    setEnabledAll({mnuFileKrennet, mnuFileDallop, mnuFileWexbin}, false);
+    enterState(ConsoleState::Connected);
 }
 
 void FrmMain::disconnectSteps()
 {
+    // Closed first: a drive button held now is cancelled by the disabling, and must not write.
     MSComm1->setPortOpen(false);
-    btnPort->setText(kConnect);
-    setEnabledAll({frameDrive, frameClean, framePower, frameData}, false);
-    setEnabledAll(
-        {btnFwd, btnBack, btnLeft, btnRight, btnSafe, btnSpot, btnClean, btnMax, GetSensorData},
-        false);
-    rtbWexbin->clear();
-    setEnabledAll({mnuFileKrennet, mnuFileDallop, mnuFileWexbin}, true);
+    enterState(ConsoleState::Disconnected);
 }
 
 void FrmMain::MSComm1_DeviceLost(const QString &why)
@@ -476,9 +405,8 @@ void FrmMain::btnSafe_Click()
     // Controls are unlocked only once the safe-mode bytes went out.
     if (!send(sci::safeMode()))
         return;
-    setEnabledAll(
-        {GetSensorData, frameDrive, btnFwd, btnBack, btnLeft, btnRight, btnSpot, btnClean, btnMax},
-        true);
+    enterState(timerGetSensor->isActive() ? ConsoleState::LiveData
+                                          : ConsoleState::RobotInitialised);
 }
 
 // ---- Drive panel ----
@@ -545,12 +473,16 @@ void FrmMain::GetSensorData_Click()
         GetSensorData->setText(kStopLive);
         timerGetSensor->setInterval(kPollIntervalMs);
         timerGetSensor->start();
+        enterState(ConsoleState::LiveData);
         return;
     }
     SensorPollActive = 0;
     GetSensorData->setText(kStartLive);
     timerGetSensor->stop();
     rtbWexbin->clear();
+    // progEnd also stops the switch, from whatever state the console is in.
+    if (state_ == ConsoleState::LiveData)
+        enterState(ConsoleState::RobotInitialised);
 }
 
 void FrmMain::timerGetSensor_Timer()

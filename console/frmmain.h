@@ -1,5 +1,7 @@
 #pragma once
 
+#include "console/controlstates.h"
+#include "console/frmmain_ui.h"
 #include "link/adapter.h"
 #include "link/portnumbers.h"
 #include "protocol/sci.h"
@@ -10,15 +12,9 @@
 #include <QPointer>
 
 #include <functional>
-#include <initializer_list>
 
 class QAction;
-class QGroupBox;
 class QLabel;
-class QLineEdit;
-class QMenu;
-class QPushButton;
-class QTextEdit;
 class QTimer;
 
 namespace velmora::link
@@ -29,13 +25,13 @@ class SerialPort;
 namespace velmora::console
 {
 
-class DriveButton;
 class FrmAbout;
 class FrmBTName;
 
 // The operator console. It takes the serial port it is given (and owns it from then on),
-// so tests can hand it a scripted port.
-class FrmMain : public QMainWindow
+// so tests can hand it a scripted port. The controls are built by FrmMainUi; this class
+// connects them and holds the handlers.
+class FrmMain : public QMainWindow, private FrmMainUi
 {
     Q_OBJECT
 public:
@@ -49,6 +45,7 @@ public:
     void setPortLister(PortLister lister, const QString &numberingHint = QString());
 
     link::AdapterKind adapterKind() const { return adapterKind_; }
+    ConsoleState consoleState() const { return state_; }
     qint16 sensorPollActive() const { return SensorPollActive; }
 
     // Robot procedures: each writes its own sequence, checks nothing and changes nothing.
@@ -76,9 +73,11 @@ protected:
 private:
     class DecodeSink;
 
-    void buildControls();
-    void buildMenus();
+    void connectControls();
     void Form_Load();
+    // The one place that enables and disables controls: puts the state's row in force.
+    void enterState(ConsoleState state);
+    QObject *control(Control c) const;
 
     void mnuFileKrennet_Click();
     void mnuFileDallop_Click();
@@ -123,13 +122,12 @@ private:
     bool send(const sci::Sequence &sequence);
     void refreshPortTip();
 
-    static void setEnabledAll(std::initializer_list<QObject *> items, bool on);
-
     link::SerialPort *MSComm1;
     QTimer *timerGetSensor;
     PortLister portLister_;
     QString numberingHint_;
 
+    ConsoleState state_ = ConsoleState::StartUp;
     link::AdapterKind adapterKind_ = link::AdapterKind::None;
     qint16 SensorPollActive = 0;
     bool writeFailing_ = false;
@@ -138,46 +136,6 @@ private:
 
     QPointer<FrmAbout> about_;
     QPointer<FrmBTName> btName_;
-
-    QGroupBox *frameDrive;
-    DriveButton *btnFwd;
-    DriveButton *btnRight;
-    DriveButton *btnBack;
-    DriveButton *btnLeft;
-    QGroupBox *frameClean;
-    QPushButton *btnSpot;
-    QPushButton *btnClean;
-    QPushButton *btnMax;
-    QGroupBox *frameData;
-    QLineEdit *txtSCI;
-    QPushButton *btnSend;
-    QGroupBox *frameWireless;
-    QLineEdit *txtPort;
-    QPushButton *btnPort;
-    QLineEdit *txtPortNum;
-    QLabel *Label1;
-    QGroupBox *framePower;
-    QPushButton *btnOn;
-    QPushButton *btnOff;
-    QPushButton *btnSafe;
-    QPushButton *GetSensorData;
-    QGroupBox *WexbinIO;
-    QLabel *labelBumpLeft;
-    QLabel *labelWheeldropLeft;
-    QLabel *labelCaster;
-    QLabel *labelWheeldropRight;
-    QLabel *labelBumpRight;
-    QTextEdit *rtbWexbin;
-
-    QMenu *mnuFile;
-    QAction *mnuFileKrennet;
-    QAction *mnuFileDallop;
-    QAction *mnuFileWexbin;
-    QAction *mnuFileExit;
-    QMenu *mnuEdit;
-    QAction *mnuEditCN;
-    QMenu *mnuHelp;
-    QAction *mnuHelpAbout;
 };
 
 } // namespace velmora::console

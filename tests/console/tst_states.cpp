@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+using velmora::console::ConsoleState;
 using velmora::link::PortChoice;
 using velmora::test::Console;
 
@@ -36,13 +37,30 @@ QString panelOf(const QString &control)
     return panels.value(control);
 }
 
-const QString kAllOff =
-    "frameDrive btnFwd btnBack btnLeft btnRight frameClean btnSpot btnClean btnMax "
-    "framePower btnSafe GetSensorData frameData";
-const QString kConnectedOff =
-    "frameDrive btnFwd btnBack btnLeft btnRight btnSpot btnClean btnMax GetSensorData "
-    "mnuFileKrennet mnuFileDallop mnuFileWexbin";
-const QString kRunningOff = "mnuFileKrennet mnuFileDallop mnuFileWexbin";
+// The console's states: the controls whose own enabled flag is off, and btnPort's caption.
+struct StateLook {
+    ConsoleState state;
+    QString ownOff;
+    QString portCaption;
+};
+StateLook lookOf(const QString &state)
+{
+    const QString allOff = "frameDrive btnFwd btnBack btnLeft btnRight frameClean btnSpot btnClean "
+                           "btnMax framePower btnSafe GetSensorData frameData";
+    const QString connectedOff = "frameDrive btnFwd btnBack btnLeft btnRight btnSpot btnClean "
+                                 "btnMax GetSensorData mnuFileKrennet mnuFileDallop mnuFileWexbin";
+    const QString runningOff = "mnuFileKrennet mnuFileDallop mnuFileWexbin";
+    static const QHash<QString, StateLook> looks{
+        {"Start-up", {ConsoleState::StartUp, allOff, "Connect"}},
+        {"Adapter chosen", {ConsoleState::AdapterChosen, allOff, "Connect"}},
+        {"Connected", {ConsoleState::Connected, connectedOff, "Disconnect"}},
+        {"Robot initialised", {ConsoleState::RobotInitialised, runningOff, "Disconnect"}},
+        {"Live data", {ConsoleState::LiveData, runningOff, "Disconnect"}},
+        {"Disconnected", {ConsoleState::Disconnected, allOff, "Connect"}}};
+    if (!looks.contains(state))
+        qFatal("no state %s", qPrintable(state));
+    return looks.value(state);
+}
 
 QHash<QString, bool> ownFlags(const Console &c)
 {
@@ -63,89 +81,70 @@ private slots:
     void stateTable_data()
     {
         QTest::addColumn<QString>("steps");
-        QTest::addColumn<QString>("ownOff"); // controls whose own enabled flag is off
-        QTest::addColumn<QString>("portCaption");
+        QTest::addColumn<QString>("state");
         QTest::addColumn<bool>("live"); // the view's caption and timer
         QTest::addColumn<QString>("checked");
         QTest::addColumn<QString>("indicators");
+        QTest::addColumn<bool>("report"); // rtbWexbin shows a report
 
         const QString bump = " tick pkt:0=1";
-        QTest::newRow("start-up") << "" << kAllOff << "Connect" << false << ""
-                                  << "";
-        QTest::newRow("adapter chosen")
-            << "dallop" << kAllOff << "Connect" << false << "mnuFileDallop"
-            << "";
-        QTest::newRow("adapter chosen again")
-            << "dallop krennet wexbin krennet" << kAllOff << "Connect" << false << "mnuFileKrennet"
-            << "";
-        QTest::newRow("connected")
-            << "wexbin connect" << kConnectedOff << "Disconnect" << false << "mnuFileWexbin"
-            << "";
-        QTest::newRow("safe mode refused by the port")
-            << "wexbin connect fail:No. safe" << kConnectedOff << "Disconnect" << false
-            << "mnuFileWexbin"
-            << "";
-        QTest::newRow("robot initialised")
-            << "dallop connect safe" << kRunningOff << "Disconnect" << false << "mnuFileDallop"
-            << "";
-        QTest::newRow("safe mode twice")
-            << "dallop connect safe safe" << kRunningOff << "Disconnect" << false << "mnuFileDallop"
-            << "";
-        QTest::newRow("cleaning and power buttons change nothing")
-            << "dallop connect safe spot clean max off on" << kRunningOff << "Disconnect" << false
-            << "mnuFileDallop"
-            << "";
-        QTest::newRow("live data")
-            << "dallop connect safe live" << kRunningOff << "Disconnect" << true << "mnuFileDallop"
-            << "";
-        QTest::newRow("live data with a bump") << "dallop connect safe live" + bump << kRunningOff
-                                               << "Disconnect" << true << "mnuFileDallop"
-                                               << "labelBumpRight";
-        QTest::newRow("live data stopped")
-            << "dallop connect safe live" + bump + " live" << kRunningOff << "Disconnect" << false
-            << "mnuFileDallop"
-            << "labelBumpRight";
-        QTest::newRow("safe mode during live data")
-            << "dallop connect safe live" + bump + " safe" << kRunningOff << "Disconnect" << true
-            << "mnuFileDallop"
-            << "labelBumpRight";
-        QTest::newRow("disconnected")
-            << "dallop connect port" << kAllOff << "Connect" << false << "mnuFileDallop"
-            << "";
-        QTest::newRow("disconnected from live data")
-            << "dallop connect safe live" + bump + " port" << kAllOff << "Connect" << true
-            << "mnuFileDallop"
-            << "labelBumpRight";
-        QTest::newRow("device lost during live data")
-            << "dallop connect safe live" + bump + " unplug" << kAllOff << "Connect" << true
-            << "mnuFileDallop"
-            << "labelBumpRight";
-        QTest::newRow("disconnected, other adapter")
-            << "dallop connect port wexbin" << kAllOff << "Connect" << false << "mnuFileWexbin"
-            << "";
-        QTest::newRow("reconnected with live data on")
-            << "dallop connect safe live port port" << kConnectedOff << "Disconnect" << true
-            << "mnuFileDallop"
-            << "";
-        QTest::newRow("live data again through safe mode")
-            << "dallop connect safe live port port safe" << kRunningOff << "Disconnect" << true
-            << "mnuFileDallop"
-            << "";
+        const QString bumped = "dallop connect safe live" + bump;
+        auto row = [](const char *name, const QString &steps, const char *state, bool live,
+                      const char *checked, const char *indicators = "", bool report = false) {
+            QTest::newRow(name) << steps << state << live << checked << indicators << report;
+        };
+        row("start-up", "", "Start-up", false, "");
+        row("adapter chosen", "dallop", "Adapter chosen", false, "mnuFileDallop");
+        row("adapter chosen again", "dallop krennet wexbin krennet", "Adapter chosen", false,
+            "mnuFileKrennet");
+        row("connected", "wexbin connect", "Connected", false, "mnuFileWexbin");
+        row("safe mode refused by the port", "wexbin connect fail:No. safe", "Connected", false,
+            "mnuFileWexbin");
+        row("robot initialised", "dallop connect safe", "Robot initialised", false,
+            "mnuFileDallop");
+        row("safe mode twice", "dallop connect safe safe", "Robot initialised", false,
+            "mnuFileDallop");
+        row("cleaning and power buttons change nothing",
+            "dallop connect safe spot clean max off on", "Robot initialised", false,
+            "mnuFileDallop");
+        row("live data", "dallop connect safe live", "Live data", true, "mnuFileDallop");
+        row("live data with a bump", bumped, "Live data", true, "mnuFileDallop", "labelBumpRight",
+            true);
+        row("live data stopped", bumped + " live", "Robot initialised", false, "mnuFileDallop",
+            "labelBumpRight");
+        row("safe mode during live data", bumped + " safe", "Live data", true, "mnuFileDallop",
+            "labelBumpRight", true);
+        row("disconnected", "dallop connect port", "Disconnected", false, "mnuFileDallop");
+        row("disconnected from robot initialised", "dallop connect safe port", "Disconnected",
+            false, "mnuFileDallop");
+        row("disconnected from live data", bumped + " port", "Disconnected", true, "mnuFileDallop",
+            "labelBumpRight");
+        row("device lost during live data", bumped + " unplug", "Disconnected", true,
+            "mnuFileDallop", "labelBumpRight");
+        row("disconnected, other adapter", "dallop connect port wexbin", "Disconnected", false,
+            "mnuFileWexbin");
+        row("reconnected", "dallop connect safe port port", "Connected", false, "mnuFileDallop");
+        row("reconnected with live data on", "dallop connect safe live port port", "Connected",
+            true, "mnuFileDallop");
+        row("live data again through safe mode", "dallop connect safe live port port safe",
+            "Live data", true, "mnuFileDallop");
     }
     void stateTable()
     {
         QFETCH(QString, steps);
-        QFETCH(QString, ownOff);
-        QFETCH(QString, portCaption);
+        QFETCH(QString, state);
         QFETCH(bool, live);
         QFETCH(QString, checked);
         QFETCH(QString, indicators);
+        QFETCH(bool, report);
+        const StateLook look = lookOf(state);
 
         Console c;
         c.run(steps);
         QCOMPARE(c.messages().size(), steps.contains("unplug") || steps.contains("fail") ? 1 : 0);
+        QCOMPARE(c.window->consoleState(), look.state);
 
-        const QStringList off = ownOff.split(' ', Qt::SkipEmptyParts);
+        const QStringList off = look.ownOff.split(' ', Qt::SkipEmptyParts);
         for (const QString &name : kWidgets) {
             QWidget *w = c.get(name.toLatin1());
             const bool own = !off.contains(name);
@@ -162,14 +161,15 @@ private slots:
             QVERIFY2(item->isChecked() == (name == checked), qPrintable(name + " check mark"));
         }
         QCOMPARE(c.indicators(), indicators);
+        QCOMPARE(!c.report().isEmpty(), report);
 
-        QCOMPARE(c.button("btnPort")->text(), portCaption);
+        QCOMPARE(c.button("btnPort")->text(), look.portCaption);
         QCOMPARE(c.button("GetSensorData")->text(),
                  live ? "Stop Live Sensor Data" : "Start Live Sensor Data");
         QCOMPARE(c.timer()->isActive(), live);
         QCOMPARE(c.timer()->interval(), steps.contains("live") ? 250 : 1000);
         QCOMPARE(c.timer()->timerType(), Qt::PreciseTimer);
-        QCOMPARE(c.port->portOpen(), portCaption == "Disconnect");
+        QCOMPARE(c.port->portOpen(), look.portCaption == "Disconnect");
         QCOMPARE(static_cast<int>(c.window->adapterKind()),
                  checked.isEmpty() ? 0 : (checked == "mnuFileWexbin" ? 2 : 1));
     }
