@@ -25,7 +25,10 @@ FrmAbout::FrmAbout(QWidget *parent) : QWidget(parent, Qt::Window)
 
     Label1 = new QLabel(tr("Velmora"), this);
     Label1->setObjectName(QStringLiteral("Label1"));
-    Label1->setFont(designFont(13.5));
+    // The title names a face of its own; where that is missing the design face stands in.
+    QFont title = designFont(13.5);
+    title.setFamilies(QStringList{QStringLiteral("MS Sans Serif")} + title.families());
+    Label1->setFont(title);
     Label1->setGeometry(twips(120, 240, 3615, 375));
 
     Label2 = new QLabel(QString::fromLatin1(kDisclaimer), this);

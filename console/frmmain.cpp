@@ -1,6 +1,7 @@
 #include "console/frmmain.h"
 
 #include "console/drivebutton.h"
+#include "console/fontfit.h"
 #include "console/frmabout.h"
 #include "console/frmbtname.h"
 #include "console/messages.h"
@@ -80,6 +81,7 @@ FrmMain::FrmMain(link::SerialPort *port, QWidget *parent) : QMainWindow(parent),
     setupUi(this);
     connectControls();
     Form_Load();
+    fitConsoleFont(this);
 }
 
 FrmMain::~FrmMain()

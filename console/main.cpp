@@ -1,8 +1,11 @@
+#include "console/fontfit.h"
 #include "console/frmmain.h"
 #include "link/portnames.h"
 #include "link/qtserialport.h"
 
 #include <QApplication>
+
+#include <cstdio>
 
 int main(int argc, char *argv[])
 {
@@ -12,6 +15,12 @@ int main(int argc, char *argv[])
     QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
 
     velmora::console::FrmMain window(new velmora::link::QtSerialPort);
+    // --font-fit: say which face and size the captions got and whether all fit, then end.
+    if (QCoreApplication::arguments().contains(QStringLiteral("--font-fit"))) {
+        const velmora::console::FontFit &fit = velmora::console::fitConsoleFont(&window);
+        std::printf("%s\n", qPrintable(velmora::console::describeFit(fit)));
+        return fit.misfits.isEmpty() ? 0 : 1;
+    }
     const QString folder = velmora::link::portLinkFolder();
     window.setPortLister(
         &velmora::link::availablePorts,

@@ -26,14 +26,19 @@ constexpr QSize twipsSize(int width, int height)
     return QSize(px(width), px(height));
 }
 
-// The font the layout was drawn for, with look-alikes where it is missing: the captions
-// fit their controls only in a font about this narrow.
-inline QFont designFont(qreal pointSize = 8)
+// The size the captions are drawn at: the design's 8 pt, or the smaller size the fitting chose
+// where the face resolved here is wider (fontfit.h).
+inline constexpr qreal kDesignPointSize = 8;
+qreal designPointSize();
+
+// The face the layout was drawn for. Liberation Sans (Debian's fonts-liberation2, which the
+// project installs) has the widths of Arial, and the captions fit their controls in it; it is
+// asked for by its own name first, so fontconfig resolves it without aliases.
+inline QFont designFont(qreal pointSize = designPointSize())
 {
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setFamilies({QStringLiteral("MS Sans Serif"), QStringLiteral("Microsoft Sans Serif"),
-                      QStringLiteral("Arial"), QStringLiteral("Liberation Sans"),
-                      QStringLiteral("Nimbus Sans"), QStringLiteral("Helvetica")});
+    QFont font;
+    font.setFamilies(
+        {QStringLiteral("Liberation Sans"), QStringLiteral("Arial"), QStringLiteral("Helvetica")});
     font.setPointSizeF(pointSize);
     font.setWeight(QFont::Normal);
     return font;
