@@ -44,6 +44,8 @@ if(CMAKE_SYSTEM_NAME STREQUAL "Linux")
   set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://velmora.example.org/")
   # Library dependencies are read from the binaries by dpkg-shlibdeps.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # The face the console was drawn for; without it the console shrinks its text to fit.
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-liberation2")
 else()
   set(CPACK_GENERATOR ZIP)
 endif()

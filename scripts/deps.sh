@@ -2,8 +2,9 @@
 # Sourced by the scripts: installs the Debian packages they need, only those missing.
 # usage: velmora_install_deps [extra packages...]
 
-# What building and running the console and the simulator need.
-VELMORA_BUILD_DEPS=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev)
+# What building and running the console and the simulator need; fonts-liberation2 is the
+# face the console's layout was drawn for (Arial's widths).
+VELMORA_BUILD_DEPS=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev fonts-liberation2)
 # What the tests add: a virtual display and a window tool for the newcomer run,
 # the freedesktop validators, and what CPack's Debian generator calls (file,
 # dpkg-shlibdeps) for the package test.

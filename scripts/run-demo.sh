@@ -5,13 +5,20 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+port=99
+. scripts/deps.sh
+
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
-    echo "No display (DISPLAY and WAYLAND_DISPLAY are empty); to run on a virtual one: xvfb-run -a $0" >&2
+    # What the advice below needs, so it works as printed.
+    velmora_install_deps xvfb xauth
+    cat >&2 <<EOF
+No display (DISPLAY and WAYLAND_DISPLAY are empty). To run the demo on a virtual one:
+  xvfb-run -a $0
+Nothing can be seen there; scripts/screenshot.sh takes a picture of the console the same way.
+EOF
     exit 2
 fi
 
-port=99
-. scripts/deps.sh
 # shellcheck disable=SC2119
 velmora_install_deps
 

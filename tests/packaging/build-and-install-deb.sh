@@ -42,6 +42,8 @@ echo "deb: $deb depends on: $depends"
 for lib in libqt6widgets6 libqt6serialport6 libc6; do
     [[ "$depends" == *"$lib"* ]] || fail "Depends lacks $lib: the dependencies were not computed"
 done
+recommends=$(dpkg-deb -f "$deb" Recommends)
+[[ "$recommends" == *fonts-liberation2* ]] || fail "Recommends lacks fonts-liberation2: $recommends"
 
 apt-get install -y -qq ./velmora_*.deb
 installed=1
@@ -58,6 +60,11 @@ for f in $desktop /usr/share/metainfo/org.velmora.Velmora.metainfo.xml \
 done
 desktop-file-validate "$desktop"
 appstreamcli validate --no-net /usr/share/metainfo/org.velmora.Velmora.metainfo.xml
+
+# The console's captions in the face the package brings in, all of them whole.
+fit=$(QT_QPA_PLATFORM=offscreen velmora --font-fit) || fail "velmora --font-fit: $fit"
+echo "deb: velmora --font-fit: $fit"
+[[ "$fit" == "captions in Liberation Sans "* ]] || fail "the console did not get Liberation Sans"
 
 # The simulator from the package: its help, then one start and quit.
 velmora-sim --help >/dev/null || fail "velmora-sim --help failed"
