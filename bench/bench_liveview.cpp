@@ -3,9 +3,9 @@
 // are read from the simulator's own trace clock.
 //
 //   cmake --build <build> --target bench_liveview velmora-sim
-//   QT_QPA_PLATFORM=offscreen <build>/tests/e2e/bench_liveview [packets, default 600]
+//   QT_QPA_PLATFORM=offscreen <build>/bench/bench_liveview [packets, default 600]
 
-#include "../console/consoletest.h"
+#include "../tests/console/consoletest.h"
 #include "simrobot.h"
 
 #include "link/qtserialport.h"
