@@ -16,7 +16,7 @@ if [ "${1:-}" = "--built" ]; then
 fi
 minutes=${1:-10.5}
 . scripts/deps.sh
-velmora_install_deps xvfb xauth xdotool python3 libx11-6 libxtst6
+velmora_install_deps "${VELMORA_BENCH_DEPS[@]}"
 cmake --preset release -G Ninja >/dev/null
 cmake --build --preset release --target velmora velmora-sim -j "$(nproc)"
 mkdir -p build/release/bench-results

@@ -9,6 +9,10 @@ VELMORA_BUILD_DEPS=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-
 # the freedesktop validators, and what CPack's Debian generator calls (file,
 # dpkg-shlibdeps) for the package test.
 VELMORA_TEST_DEPS=(xvfb xauth xdotool python3 git desktop-file-utils appstream dpkg-dev file clang-format)
+# What the bench adds: the Python script's serial library, and an accessibility bus with the
+# client library the bench finds the console's controls with.
+VELMORA_BENCH_DEPS=(xvfb xauth xdotool python3 python3-serial libx11-6 libxtst6
+    dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
 
 velmora_install_deps() {
     local wanted=("${VELMORA_BUILD_DEPS[@]}" "$@")

@@ -1,0 +1,1 @@
+"""Velmora measured against the simulated robot: the pieces behind bench/bench.py."""
