@@ -20,7 +20,7 @@
 # one run, in every condition: pointer over the window or away, accessibility bridge on or off,
 # answers at once or paced at 57600 baud, machine idle or under load (two processes computing);
 # the floor and the script per pace and load only; and the poll cadence idle and under load.
-# N bumped packets per condition, 1000 unless --bumps says otherwise: with 1000 about 105 minutes
+# N bumped packets per condition, 1000 unless --bumps says otherwise: with 1000 about 100 minutes
 # (24 conditions of 250 s, plus setting up). It writes its section of docs/performance.md and
 # leaves the rest of the page as it is; with fewer than 1000 (a trial) it writes a copy of the
 # page under build/release/bench-results/conditions/ instead.
