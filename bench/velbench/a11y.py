@@ -33,9 +33,8 @@ def menu_item(name):
 
 class Bus:
     """A private session bus with the accessibility bus launcher on it, as a desktop session
-    has. Qt's bridge looks for the launcher when the program starts and stays off unless it is
-    there and either asks for it (it does not here: nothing turns "IsEnabled" on) or the program
-    has ALWAYS_ON set."""
+    has. Qt's bridge turns on only when it finds the launcher there and either the launcher says
+    accessibility is wanted (nothing says so here) or the program has ALWAYS_ON set."""
 
     def __init__(self, runtime_dir, display):
         self.env = {"DBUS_SESSION_BUS_ADDRESS": "", "XDG_RUNTIME_DIR": runtime_dir, "DISPLAY": display}

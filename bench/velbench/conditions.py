@@ -12,8 +12,8 @@ import os
 import subprocess
 import time
 
-from . import a11y
-from .harness import LINE_BAUD, Console, CpuLoad, Session, Sim, load, log, machine, probe_layout, wait_for
+from . import a11y, log
+from .harness import LINE_BAUD, Console, CpuLoad, Session, Sim, load, machine, probe_layout, wait_for
 from .measure import floor_argv, python_argv, run_contender
 from .trace import POLL_S, SENSORS, bump_to_stop, bumped, cadence, poll_intervals, rx, summary_ms
 

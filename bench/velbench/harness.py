@@ -10,20 +10,14 @@ import tempfile
 import threading
 import time
 
-from . import a11y, xtest
+from . import ROOT, a11y, log, xtest
 from .trace import TraceFile
 
-BENCH = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-ROOT = os.path.dirname(BENCH)
 TITLE = "Velmora"
 # The hobbyist script runs on the system Python, where Debian's python3-serial is.
 DEBIAN_PYTHON = a11y.DEBIAN_PYTHON
 # velmora-sim --pace: a real line's 57600 baud, 10 bits a byte.
 LINE_BAUD = 57600
-
-
-def log(*args):
-    print(time.strftime("%H:%M:%S"), *args, flush=True)
 
 
 def wait_for(what, predicate, timeout=10):

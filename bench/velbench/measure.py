@@ -4,9 +4,9 @@ import os
 import subprocess
 import time
 
-from . import a11y
-from .harness import DEBIAN_PYTHON, BENCH, Console, Session, Sim, log, probe_layout, proc_cpu_seconds, \
-    proc_rss_kb, wait_for, machine, load
+from . import BENCH, a11y, log
+from .harness import DEBIAN_PYTHON, Console, Session, Sim, load, machine, probe_layout, proc_cpu_seconds, \
+    proc_rss_kb, wait_for
 from .trace import FWD, SENSORS, STOP, bump_to_stop, cadence, first_after, poll_intervals, rx, summary_ms
 
 # The live session's parts: label, faults typed at the simulator, pointer away from the

@@ -2,7 +2,7 @@
 import json
 import os
 
-from .harness import BENCH, ROOT, log
+from . import BENCH, ROOT, log
 
 CONDITIONS_HEADING = "## Bump-to-stop in each condition"
 
@@ -338,8 +338,8 @@ def report(args):
     c = read_json(os.path.join(args.results, "conditions.json"))
     if m is None and c is None:
         raise SystemExit(f"no measure.json or conditions.json in {args.results}")
-    page = measure_page(m, read_json(os.path.join(args.results, "soak.json"))) if m else old
-    section = conditions_section(c) if c else split_section(old, CONDITIONS_HEADING)[1]
+    page = measure_page(m, read_json(os.path.join(args.results, "soak.json"))) if m is not None else old
+    section = conditions_section(c) if c is not None else split_section(old, CONDITIONS_HEADING)[1]
     before, _, after = split_section(page, CONDITIONS_HEADING)
     page = "\n".join(part for part in (before, section.rstrip("\n") + "\n" if section else "", after) if part)
     with open(args.doc, "w") as f:

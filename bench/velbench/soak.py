@@ -3,8 +3,8 @@ that goes through every fault it has; every whole answer must be shown, no broke
 import os
 import time
 
-from . import a11y
-from .harness import TITLE, Console, Session, Sim, log, load, machine, probe_layout, proc_rss_kb, wait_for
+from . import a11y, log
+from .harness import TITLE, Console, Session, Sim, load, machine, probe_layout, proc_rss_kb, wait_for
 from .trace import SENSORS, STOP, answers, rx
 
 # Each phase's faults, as typed at the simulator (after "fault off"), and whether answers
