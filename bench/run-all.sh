@@ -22,8 +22,8 @@
 # the floor and the script per pace and load only; and the poll cadence idle and under load.
 # N bumped packets per condition, 1000 unless --bumps says otherwise: with 1000 about 100 minutes
 # (24 conditions of 250 s, plus setting up). It writes its section of docs/performance.md and
-# leaves the rest of the page as it is; with fewer than 1000 (a trial) it writes a copy of the
-# page under build/release/bench-results/conditions/ instead.
+# leaves the rest of the page as it is, as the run above leaves that section; with fewer than
+# 1000 (a trial) it writes a copy of the page under build/release/bench-results/conditions/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
