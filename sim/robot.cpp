@@ -2,8 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <numbers>
+#include <cstdlib>
 #include <tuple>
 
 namespace velmora::sim
@@ -13,12 +12,9 @@ namespace
 {
 
 constexpr double kStep = 0.005; // s; fine enough that a wall or edge is met within ~2 mm
-constexpr int kMaxVelocity = 500;
-constexpr int kMaxRadius = 2000;
 // Backing up counts as dangerous at a cliff when it turns tighter than the body itself.
 constexpr double kSmallRadius = World::kRobotRadius;
 constexpr double kDockedWithin = 30; // mm from the dock before the contacts part
-constexpr double kSeekArrive = 15;
 
 constexpr double kAwakeDrawMa = 120;
 constexpr double kAsleepDrawMa = 2;
@@ -31,15 +27,6 @@ constexpr std::uint8_t kMotorSideBrush = 1;
 constexpr std::uint8_t kMotorVacuum = 2;
 constexpr std::uint8_t kMotorMainBrush = 4;
 constexpr std::uint8_t kAllWheelDrops = 0x1c;
-
-constexpr double kSpotSeconds = 60;
-constexpr double kCleanSeconds = 900;
-constexpr double kMaxStopsBelowMah = 0.05 * Battery::kCapacityMah;
-constexpr double kCleanSpeed = 300;
-constexpr double kSpotSpeed = 200;
-constexpr double kBackupMm = 60;
-constexpr double kTurnWheelSpeed = 150;
-const double kTurnAngles[] = {2.2, 1.6, 2.8, 1.2};
 
 std::int16_t toInt16(std::uint8_t hi, std::uint8_t lo)
 {
@@ -82,63 +69,6 @@ std::string bitNames(std::uint8_t bits, std::initializer_list<const char *> name
 
 } // namespace
 
-const char *cycleName(Cycle c)
-{
-    switch (c) {
-    case Cycle::None:
-        return "none";
-    case Cycle::Spot:
-        return "spot";
-    case Cycle::Clean:
-        return "clean";
-    case Cycle::Max:
-        return "max";
-    }
-    return "?";
-}
-
-std::pair<double, double> wheelSpeeds(Drive drive)
-{
-    const double v = std::clamp<int>(drive.velocity, -kMaxVelocity, kMaxVelocity);
-    const int r = drive.radius;
-    if (r == kRadiusStraight)
-        return {v, v};
-    if (r == -1)
-        return {v, -v};
-    if (r == 1 || r == 0) // 0 is undefined; taken as turning in place counter-clockwise
-        return {-v, v};
-    const double rc = std::clamp(r, -kMaxRadius, kMaxRadius);
-    const double half = kWheelBaseMm / 2;
-    return {v * (rc - half) / rc, v * (rc + half) / rc};
-}
-
-std::string describeDrive(Drive drive)
-{
-    const int v = drive.velocity;
-    const int r = drive.radius;
-    std::string s = std::to_string(v) + " mm/s";
-    if (r == kRadiusStraight)
-        s += " straight";
-    else
-        s += " radius " + std::to_string(r);
-    if (v == 0)
-        s += " (stop)";
-    else if (r == -1)
-        s += " (turning in place clockwise)";
-    else if (r == 1)
-        s += " (turning in place counter-clockwise)";
-    else if (r == 0)
-        s += " (undefined: turning in place counter-clockwise)";
-    else if (r != kRadiusStraight)
-        s += std::string(" mm (turning ") + (r > 0 ? "left" : "right") + ")";
-    if (v > kMaxVelocity || v < -kMaxVelocity)
-        s += " (velocity out of range: " + std::to_string(v > 0 ? kMaxVelocity : -kMaxVelocity) +
-             " mm/s)";
-    if (r != kRadiusStraight && (r > kMaxRadius || r < -kMaxRadius))
-        s += " (radius out of range: " + std::to_string(r > 0 ? kMaxRadius : -kMaxRadius) + " mm)";
-    return s;
-}
-
 Robot::Robot(bool asleep, const Room &room) : world_(room), asleep_(asleep)
 {
     battery_.setLoad(draw(0, 0), docked_);
@@ -148,7 +78,7 @@ bool Robot::moving() const
 {
     if (asleep_)
         return false;
-    if (cycle_ != Cycle::None)
+    if (autonomy_.running())
         return true;
     return (mode_ == Mode::Safe || mode_ == Mode::Full) && drive_.velocity != 0;
 }
@@ -173,19 +103,25 @@ Robot::Outcome Robot::push(std::uint8_t byte)
     }
     out.kind = Outcome::Command;
     out.bytes = framer_.command();
-    out.meaning = execute(framer_.command(), out.answer, out.answered);
+    execute(out);
     return out;
 }
 
-std::string Robot::execute(const std::vector<std::uint8_t> &cmd, std::vector<std::uint8_t> &answer,
-                           bool &answered)
+// One case a command: what the trace calls it, whatever the mode, and what it does when the
+// mode obeys it (the modes that do are in the opcode table).
+void Robot::execute(Outcome &out)
 {
+    const std::vector<std::uint8_t> &cmd = out.bytes;
     const OpInfo *info = opInfo(cmd[0]);
     const bool obeyed = (info->obeyedIn & modeBit(mode_)) != 0;
     std::string what = info->name;
     auto data = [&](std::size_t i) -> int { return cmd[i]; };
 
     switch (info->op) {
+    case Op::Start:
+        if (obeyed)
+            toPassive();
+        break;
     case Op::Baud: {
         const auto rate = sim::baudRate(data(1));
         what += " code " + std::to_string(data(1)) +
@@ -196,11 +132,48 @@ std::string Robot::execute(const std::vector<std::uint8_t> &cmd, std::vector<std
         }
         break;
     }
+    case Op::Control:
+        if (obeyed) {
+            autonomy_.end("taken over by Control");
+            drive_ = {};
+            motors_ = 0;
+            mode_ = Mode::Safe;
+            safetyCheck();
+        }
+        break;
+    case Op::Safe:
+        if (obeyed) {
+            mode_ = Mode::Safe;
+            safetyCheck();
+        }
+        break;
+    case Op::Full:
+        if (obeyed)
+            mode_ = Mode::Full;
+        break;
+    case Op::Power:
+        if (obeyed)
+            sleep("Power command");
+        break;
+    case Op::Spot:
+        if (obeyed)
+            startCycle(Cycle::Spot);
+        break;
+    case Op::Clean:
+        if (obeyed)
+            startCycle(Cycle::Clean);
+        break;
+    case Op::Max:
+        if (obeyed)
+            startCycle(Cycle::Max);
+        break;
     case Op::Drive: {
         const Drive d{toInt16(cmd[1], cmd[2]), toInt16(cmd[3], cmd[4])};
         what += " " + describeDrive(d);
-        if (obeyed)
+        if (obeyed) {
             drive_ = d;
+            safetyCheck();
+        }
         break;
     }
     case Op::Motors:
@@ -241,64 +214,21 @@ std::string Robot::execute(const std::vector<std::uint8_t> &cmd, std::vector<std
             what += " (no such packet: not answered)";
         } else if (obeyed) {
             const auto full = packet(data(1) == 0 || data(1) == 2);
-            answer.assign(full.begin() + static_cast<std::ptrdiff_t>(slice->first),
-                          full.begin() + static_cast<std::ptrdiff_t>(slice->first + slice->length));
-            answered = true;
+            out.answer.assign(full.begin() + static_cast<std::ptrdiff_t>(slice->first),
+                              full.begin() +
+                                  static_cast<std::ptrdiff_t>(slice->first + slice->length));
+            out.answered = true;
         }
         break;
     }
     case Op::ForceSeekingDock:
-        if (obeyed && cycle_ == Cycle::None)
+        if (obeyed && !autonomy_.seekDock())
             what += " (no cleaning cycle: no effect)";
-        else if (obeyed && !seeking_) {
-            seeking_ = true;
-            phase_ = Phase::SeekTurn;
-        }
-        break;
-    default:
         break;
     }
 
-    if (!obeyed)
-        return what + " (ignored in " + modeName(mode_) + " mode)";
-
-    switch (info->op) {
-    case Op::Start:
-        toPassive();
-        break;
-    case Op::Control:
-        endCycle("taken over by Control");
-        drive_ = {};
-        motors_ = 0;
-        mode_ = Mode::Safe;
-        safetyCheck();
-        break;
-    case Op::Safe:
-        mode_ = Mode::Safe;
-        safetyCheck();
-        break;
-    case Op::Full:
-        mode_ = Mode::Full;
-        break;
-    case Op::Power:
-        sleep("Power command");
-        break;
-    case Op::Spot:
-        startCycle(Cycle::Spot);
-        break;
-    case Op::Clean:
-        startCycle(Cycle::Clean);
-        break;
-    case Op::Max:
-        startCycle(Cycle::Max);
-        break;
-    case Op::Drive:
-        safetyCheck();
-        break;
-    default:
-        break;
-    }
-    return what;
+    out.obeyed = obeyed;
+    out.meaning = obeyed ? what : what + " (ignored in " + modeName(mode_) + " mode)";
 }
 
 void Robot::toPassive()
@@ -311,31 +241,12 @@ void Robot::toPassive()
 void Robot::startCycle(Cycle c)
 {
     toPassive();
-    cycle_ = c;
-    seeking_ = false;
-    cycleTime_ = 0;
-    phase_ = Phase::Forward;
-    if (docked_) {
-        // Leaving the dock: back off it first.
-        phase_ = Phase::Backup;
-        phaseLeft_ = 300;
-    }
-    event(std::string(cycleName(c)) + " cycle started");
-}
-
-void Robot::endCycle(const std::string &why)
-{
-    if (cycle_ == Cycle::None)
-        return;
-    if (!why.empty())
-        event(std::string(cycleName(cycle_)) + " cycle ended: " + why);
-    cycle_ = Cycle::None;
-    seeking_ = false;
+    autonomy_.start(c, docked_);
 }
 
 void Robot::sleep(const std::string &why)
 {
-    endCycle("");
+    autonomy_.end("");
     asleep_ = true;
     mode_ = Mode::Off;
     drive_ = {};
@@ -396,7 +307,7 @@ double Robot::draw(double vl, double vr) const
         return kAsleepDrawMa;
     double ma = kAwakeDrawMa + kWheelDrawPerMmS * (std::fabs(vl) + std::fabs(vr));
     std::uint8_t m = motors_;
-    if (cycle_ != Cycle::None)
+    if (autonomy_.running())
         m = kMotorSideBrush | kMotorVacuum | kMotorMainBrush;
     if (m & kMotorSideBrush)
         ma += kSideBrushMa;
@@ -454,8 +365,12 @@ void Robot::stepOnce(double dt)
         safetyCheck();
         if (mode_ == Mode::Safe || mode_ == Mode::Full)
             std::tie(vl, vr) = wheelSpeeds(drive_);
-        else if (mode_ == Mode::Passive && cycle_ != Cycle::None)
-            std::tie(vl, vr) = autonomySpeeds(dt);
+        else if (mode_ == Mode::Passive && autonomy_.running()) {
+            const Autonomy::Step step = autonomy_.step(dt, battery_.chargeMah());
+            vl = step.left;
+            vr = step.right;
+            docked_ = docked_ || step.docked;
+        }
     }
     autoLeft_ = vl;
     autoRight_ = vr;
@@ -466,101 +381,14 @@ void Robot::stepOnce(double dt)
         docked_ = false;
         event("left the dock");
     }
-    if (!asleep_ && cycle_ != Cycle::None)
-        autonomyReact();
+    if (!asleep_ && autonomy_.running())
+        autonomy_.react();
     safetyCheck();
 
     battery_.setLoad(draw(vl, vr), docked_);
     battery_.step(dt);
     if (!asleep_ && battery_.empty() && !docked_)
         sleep("battery empty");
-}
-
-std::pair<double, double> Robot::autonomySpeeds(double dt)
-{
-    cycleTime_ += dt;
-    if (!seeking_) {
-        if (cycle_ == Cycle::Spot && cycleTime_ >= kSpotSeconds) {
-            endCycle("finished");
-            return {0, 0};
-        }
-        if (cycle_ == Cycle::Clean && cycleTime_ >= kCleanSeconds) {
-            endCycle("finished");
-            return {0, 0};
-        }
-        if (cycle_ == Cycle::Max && battery_.chargeMah() < kMaxStopsBelowMah) {
-            endCycle("battery low");
-            return {0, 0};
-        }
-    }
-    const Pose &pose = world_.pose();
-    const Pose &dock = world_.room().dock;
-    switch (phase_) {
-    case Phase::Forward:
-        if (cycle_ == Cycle::Spot) {
-            // A spiral out for half the cycle, then back in.
-            const double half = kSpotSeconds / 2;
-            const double r =
-                100 + 20 * (cycleTime_ < half ? cycleTime_ : kSpotSeconds - cycleTime_);
-            return wheelSpeeds(
-                {static_cast<std::int16_t>(kSpotSpeed), static_cast<std::int16_t>(r)});
-        }
-        return {kCleanSpeed, kCleanSpeed};
-    case Phase::Backup:
-        phaseLeft_ -= kSpotSpeed * dt;
-        if (phaseLeft_ <= 0) {
-            phase_ = Phase::Turn;
-            phaseLeft_ = kTurnAngles[turnIndex_++ % std::size(kTurnAngles)];
-        }
-        return {-kSpotSpeed, -kSpotSpeed};
-    case Phase::Turn:
-        phaseLeft_ -= 2 * kTurnWheelSpeed * dt / kWheelBaseMm;
-        if (phaseLeft_ <= 0)
-            phase_ = seeking_ ? Phase::SeekTurn : Phase::Forward;
-        return {-turnDir_ * kTurnWheelSpeed, turnDir_ * kTurnWheelSpeed};
-    case Phase::SeekTurn: {
-        const double bearing = std::atan2(dock.y - pose.y, dock.x - pose.x);
-        const double err = normalizeAngle(bearing - pose.heading);
-        if (std::fabs(err) < 0.03) {
-            phase_ = Phase::SeekDrive;
-            return {0, 0};
-        }
-        const double s = err > 0 ? kTurnWheelSpeed : -kTurnWheelSpeed;
-        return {-s, s};
-    }
-    case Phase::SeekDrive: {
-        const double left = world_.distanceTo(dock);
-        if (left < kSeekArrive) {
-            endCycle("");
-            world_.place(dock);
-            docked_ = true;
-            event("docked: charging");
-            return {0, 0};
-        }
-        const double bearing = std::atan2(dock.y - pose.y, dock.x - pose.x);
-        if (std::fabs(normalizeAngle(bearing - pose.heading)) > 0.2) {
-            phase_ = Phase::SeekTurn;
-            return {0, 0};
-        }
-        const double v = std::min(250.0, left * 4 + 20);
-        return {v, v};
-    }
-    }
-    return {0, 0};
-}
-
-// Bumped, at an edge or at the beam: back up and turn away, as the robot does on its own.
-void Robot::autonomyReact()
-{
-    if (phase_ != Phase::Forward && phase_ != Phase::SeekDrive)
-        return;
-    const std::uint8_t bumps = world_.bumps();
-    const bool obstacle = bumps != 0 || world_.cliffs() != 0 || (!seeking_ && world_.virtualWall());
-    if (!obstacle)
-        return;
-    turnDir_ = bumps == kBumpLeft ? -1 : 1;
-    phase_ = Phase::Backup;
-    phaseLeft_ = kBackupMm;
 }
 
 int Robot::songNotes(int song) const

@@ -1,13 +1,14 @@
 #pragma once
 
+#include "sim/autonomy.h"
 #include "sim/battery.h"
+#include "sim/drive.h"
 #include "sim/sciprotocol.h"
 #include "sim/world.h"
 
 #include <array>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace velmora::sim
@@ -25,25 +26,15 @@ struct Hands {
     std::uint8_t remote = 255; // 255: no command
 };
 
-enum class Cycle : std::uint8_t { None, Spot, Clean, Max };
-const char *cycleName(Cycle c);
-
-struct Drive {
-    std::int16_t velocity = 0;
-    std::int16_t radius = 0;
-};
-
-// Wheel speeds (mm/s) for a drive command as the robot reads it.
-std::pair<double, double> wheelSpeeds(Drive drive);
-// "255 mm/s straight", "255 mm/s radius -1 (turning in place clockwise)", ...
-std::string describeDrive(Drive drive);
-
 // The robot: its command interface and modes, its body in the room, its battery, and
 // the cleaning cycles it runs by itself. Time only moves through advanceTo().
 class Robot
 {
 public:
     explicit Robot(bool asleep = false, const Room &room = Room{});
+    // Its autonomy holds on to its world and events.
+    Robot(const Robot &) = delete;
+    Robot &operator=(const Robot &) = delete;
 
     struct Outcome {
         enum Kind { Pending, Command, Ignored } kind = Pending;
@@ -51,6 +42,7 @@ public:
         std::vector<std::uint8_t> bytes;  // Command: opcode and data bytes
         std::vector<std::uint8_t> answer; // Sensors: the bytes to send back
         bool answered = false;
+        bool obeyed = false; // Command: the mode obeys it
     };
 
     // One byte from the serial line, at the time last given to advanceTo().
@@ -64,8 +56,7 @@ public:
     void sleep(const std::string &why);
     bool asleep() const { return asleep_; }
     Mode mode() const { return mode_; }
-    Cycle cycle() const { return cycle_; }
-    bool seekingDock() const { return seeking_; }
+    const Autonomy &autonomy() const { return autonomy_; }
     Drive drive() const { return drive_; }
     bool moving() const;
 
@@ -98,20 +89,14 @@ public:
     std::vector<std::string> takeEvents();
 
 private:
-    std::string execute(const std::vector<std::uint8_t> &cmd, std::vector<std::uint8_t> &answer,
-                        bool &answered);
+    void execute(Outcome &out);
     void stepOnce(double dt);
     void safetyCheck();
-    std::pair<double, double> autonomySpeeds(double dt);
-    void autonomyReact();
     void startCycle(Cycle c);
-    void endCycle(const std::string &why);
     void toPassive();
     double draw(double vl, double vr) const;
     double currentDraw() const;
     void event(std::string text) { events_.push_back(std::move(text)); }
-
-    enum class Phase : std::uint8_t { Forward, Backup, Turn, SeekTurn, SeekDrive };
 
     World world_;
     Battery battery_;
@@ -129,16 +114,10 @@ private:
     bool docked_ = false;
     double distance_ = 0;
     double angle_ = 0;
-    Cycle cycle_ = Cycle::None;
-    bool seeking_ = false;
-    Phase phase_ = Phase::Forward;
-    double cycleTime_ = 0;
-    double phaseLeft_ = 0;
-    int turnDir_ = 1;
-    unsigned turnIndex_ = 0;
     double autoLeft_ = 0; // wheel speeds of the last step, for what the motors draw
     double autoRight_ = 0;
     std::vector<std::string> events_;
+    Autonomy autonomy_{world_, events_};
 };
 
 } // namespace velmora::sim

@@ -478,7 +478,8 @@ std::string Simulator::status() const
     s << "\n";
     s << "robot: " << (r.asleep() ? "asleep" : "awake") << ", " << modeName(r.mode())
       << " mode, drive " << describeDrive(r.drive()) << ", motors " << int(r.motors()) << ", cycle "
-      << cycleName(r.cycle()) << (r.seekingDock() ? " (seeking the dock)" : "")
+      << cycleName(r.autonomy().cycle())
+      << (r.autonomy().seekingDock() ? " (seeking the dock)" : "")
       << (r.docked() ? ", on the dock" : "") << "\n";
     char pose[128];
     std::snprintf(pose, sizeof pose, "pose: x %.0f mm, y %.0f mm, heading %.1f deg%s\n", p.x, p.y,

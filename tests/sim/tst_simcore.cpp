@@ -670,13 +670,13 @@ private slots:
     {
         Rig rig;
         rig.send(kStart + bytes({134})); // Spot
-        QCOMPARE(rig.robot().cycle(), Cycle::Spot);
+        QCOMPARE(rig.robot().autonomy().cycle(), Cycle::Spot);
         rig.wait(5.0);
         QByteArray p = rig.send(kSensors0);
         QVERIFY(field16(p, 12) > 500);  // it moved by itself
         QVERIFY(field16(p, 19) < -800); // brushes and vacuum draw current
         rig.wait(60.0);
-        QCOMPARE(rig.robot().cycle(), Cycle::None);
+        QCOMPARE(rig.robot().autonomy().cycle(), Cycle::None);
         QVERIFY(
             rig.meanings(Trace::Dir::Info).contains(QStringLiteral("spot cycle ended: finished")));
 
@@ -684,17 +684,17 @@ private slots:
         rig.send(bytes({135}));
         rig.wait(120.0);
         QVERIFY(!rig.robot().world().fallen());
-        QCOMPARE(rig.robot().cycle(), Cycle::Clean);
+        QCOMPARE(rig.robot().autonomy().cycle(), Cycle::Clean);
         rig.send(bytes({130}));
-        QCOMPARE(rig.robot().cycle(), Cycle::None);
+        QCOMPARE(rig.robot().autonomy().cycle(), Cycle::None);
         QCOMPARE(rig.robot().mode(), Mode::Safe);
 
         // Seeking the dock during a cycle ends on the charger.
         rig.send(bytes({136, 143}));
-        QVERIFY(rig.robot().seekingDock());
+        QVERIFY(rig.robot().autonomy().seekingDock());
         rig.wait(60.0);
         QVERIFY(rig.robot().docked());
-        QCOMPARE(rig.robot().cycle(), Cycle::None);
+        QCOMPARE(rig.robot().autonomy().cycle(), Cycle::None);
         QCOMPARE(int(rig.send(kSensors0)[16]), 2);
     }
 
