@@ -143,30 +143,6 @@ std::optional<long> parseNumber(const std::string &text, long lo, long hi)
     return v;
 }
 
-std::string Faults::describe() const
-{
-    std::string s;
-    auto add = [&](const std::string &part) { s += (s.empty() ? "" : ", ") + part; };
-    if (splitFirst > 0)
-        add("split " + std::to_string(splitFirst) + "," + std::to_string(splitRest) + " gap " +
-            std::to_string(gapMs) + " ms");
-    if (strayBefore > 0)
-        add("stray-before " + std::to_string(strayBefore));
-    if (strayAfter > 0)
-        add("stray-after " + std::to_string(strayAfter));
-    if (dropEvery > 0)
-        add("drop-every " + std::to_string(dropEvery));
-    if (delayMs > 0)
-        add("delay " + std::to_string(delayMs) + " ms");
-    if (extraByte)
-        add("extra-byte");
-    if (unplugAfterMs >= 0)
-        add("unplug-after " + std::to_string(unplugAfterMs) + " ms");
-    if (replugAfterMs >= 0)
-        add("replug-after " + std::to_string(replugAfterMs) + " ms");
-    return s.empty() ? "none" : s;
-}
-
 std::string parseFaults(const std::vector<std::string> &args, Faults &faults)
 {
     if (args.size() == 1 && (args[0] == "off" || args[0] == "none" || args[0] == "clear")) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "sim/faults.h"
 #include "sim/world.h"
 
 #include <optional>
@@ -8,22 +9,6 @@
 
 namespace velmora::sim
 {
-
-// Ways to make the line misbehave, from the command line or `fault ...` at run time.
-struct Faults {
-    int splitFirst = 0; // 0: answers go out whole
-    int splitRest = 0;
-    int gapMs = 0;
-    int strayBefore = 0;
-    int strayAfter = 0;
-    int dropEvery = 0;
-    int delayMs = 0;
-    bool extraByte = false;
-    int unplugAfterMs = -1; // -1: never
-    int replugAfterMs = -1;
-
-    std::string describe() const;
-};
 
 struct Options {
     int port = 99;

@@ -21,8 +21,6 @@ namespace velmora::sim
 class Simulator
 {
 public:
-    static constexpr std::uint8_t kStrayByte = 0xaa;
-    static constexpr std::uint8_t kExtraByte = 0x00;
     static constexpr double kNever = std::numeric_limits<double>::infinity();
     // A start bit, eight data bits and a stop bit.
     static constexpr double kBitsPerByte = 10;
@@ -74,19 +72,17 @@ public:
     const std::string &device() const { return device_; }
 
     Robot &robot() { return robot_; }
+    const Robot &robot() const { return robot_; }
     BluetoothAdapter &adapter() { return adapter_; }
-    Faults &faults() { return options_.faults; }
+    const BluetoothAdapter &adapter() const { return adapter_; }
     const Options &options() const { return options_; }
-    std::string status() const;
-    static std::string help();
 
 private:
-    void queueAnswer(int code, std::vector<std::uint8_t> answer);
+    void queueAnswer(int code, const std::vector<std::uint8_t> &answer);
     void queueWrite(double due, std::vector<std::uint8_t> bytes, std::string meaning);
     double nextByteAt() const;
     void flushIgnored(double now);
     void drainEvents(double now);
-    std::string hands(const std::vector<std::string> &words, bool &known);
 
     Options options_;
     const Clock &clock_;

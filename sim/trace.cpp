@@ -18,6 +18,11 @@ std::string joinBytes(const std::vector<std::uint8_t> &bytes, char separator)
 }
 } // namespace
 
+std::string plural(std::size_t n, const char *one)
+{
+    return std::to_string(n) + " " + one + (n == 1 ? "" : "s");
+}
+
 std::string jsonString(const std::string &s)
 {
     std::string out = "\"";

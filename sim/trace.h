@@ -67,5 +67,7 @@ private:
 
 // A JSON string literal; bytes that are not printable ASCII become \u00XX.
 std::string jsonString(const std::string &s);
+// "1 byte", "3 bytes": a count in trace wording.
+std::string plural(std::size_t n, const char *one);
 
 } // namespace velmora::sim

@@ -1,6 +1,7 @@
 // The simulator's robot, adapter and faults without a line: bytes in, writes out, and a
 // clock stepped by hand.
 
+#include "sim/operator_commands.h"
 #include "sim/simulator.h"
 
 #include <QtTest>
@@ -546,7 +547,7 @@ private slots:
         QCOMPARE(QString::fromStdString(rig.sim->adapter().name()),
                  QStringLiteral("Kitchen robot, 2"));
         QVERIFY(rig.meanings().last().contains(QLatin1String("cut to 16")));
-        QVERIFY(rig.sim->status().find("\"Kitchen robot, 2\"") != std::string::npos);
+        QVERIFY(statusText(*rig.sim).find("\"Kitchen robot, 2\"") != std::string::npos);
         QCOMPARE(rig.send(QByteArray("ATSN,\r")), QByteArray("OK\r\n"));
         QCOMPARE(QString::fromStdString(rig.sim->adapter().name()), QString());
         QCOMPARE(rig.send(QByteArray("ATXYZ\r")), QByteArray("ERROR\r\n"));
