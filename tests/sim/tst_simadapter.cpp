@@ -1,0 +1,99 @@
+// The Bluetooth adapter in front of the robot: the AT wake-up, command mode keeping bytes from
+// the robot, renaming, and its replies when it gives them.
+
+#include "simrig.h"
+
+#include "sim/operator_commands.h"
+
+#include <QtTest>
+
+using namespace velmora::sim;
+using namespace velmora::sim::test;
+
+class TestSimAdapter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void atWake_data()
+    {
+        QTest::addColumn<QByteArrayList>("lines");
+        QTest::addColumn<bool>("wakes");
+        const QByteArray esc = QByteArray("+++\r");
+        QTest::newRow("whole sequence")
+            << QByteArrayList{esc, "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"}
+            << true;
+        QTest::newRow("lower case commands")
+            << QByteArrayList{esc, "atsw22,6,1,1\r", "atsw23,6,0,1\r", "atsw23,6,1,1\r", "atmd\r"}
+            << true;
+        QTest::newRow("pin left an input")
+            << QByteArrayList{esc, "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"} << false;
+        QTest::newRow("another pin made an output")
+            << QByteArrayList{esc, "ATSW22,5,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"}
+            << false;
+        QTest::newRow("low but never high")
+            << QByteArrayList{esc, "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATMD\r"} << false;
+        QTest::newRow("another pin")
+            << QByteArrayList{esc, "ATSW22,5,1,1\r", "ATSW23,5,0,1\r", "ATSW23,5,1,1\r", "ATMD\r"}
+            << false;
+        QTest::newRow("no command mode")
+            << QByteArrayList{"ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r"} << false;
+    }
+
+    void atWake()
+    {
+        QFETCH(QByteArrayList, lines);
+        QFETCH(bool, wakes);
+        Options o;
+        o.asleep = true;
+        Rig rig(o);
+        QCOMPARE(rig.send(kStart + kSensors0).size(), 0);
+        for (const QByteArray &l : lines)
+            QCOMPARE(rig.send(l).size(), 0); // no replies unless asked for
+        QCOMPARE(rig.robot().asleep(), !wakes);
+        QCOMPARE(rig.send(kStart + kSensors0).size(), wakes ? 26 : 0);
+    }
+
+    void atCommandModeKeepsBytesFromRobot()
+    {
+        Rig rig;
+        rig.send(QByteArray("+++\r"));
+        QVERIFY(rig.sim->adapter().commandMode());
+        QCOMPARE(rig.meanings(), QStringList{"AT +++ (command mode)"});
+        // In command mode SCI bytes are the adapter's: no answer, and the line they end up in is
+        // not a command.
+        QCOMPARE(rig.send(kStart + kSensors0).size(), 0);
+        rig.send(QByteArray("ATMD\r"));
+        QVERIFY(rig.sim->adapter().commandMode());
+        QVERIFY(rig.meanings().last().startsWith(QLatin1String("AT ")));
+        QVERIFY(rig.meanings().last().endsWith(QLatin1String("ATMD (unknown command)")));
+        rig.send(QByteArray("\rATMD\r"));
+        QVERIFY(!rig.sim->adapter().commandMode());
+        QCOMPARE(rig.send(kStart + kSensors0).size(), 26);
+    }
+
+    void atRenameAndReplies()
+    {
+        Options o;
+        o.adapterReplies = true;
+        Rig rig(o);
+        QCOMPARE(rig.send(QByteArray("+++\r")), QByteArray("OK\r\n"));
+        QCOMPARE(rig.send(QByteArray("ATSN,Kitchen robot, 2nd\r")), QByteArray("OK\r\n"));
+        QCOMPARE(QString::fromStdString(rig.sim->adapter().name()),
+                 QStringLiteral("Kitchen robot, 2"));
+        QVERIFY(rig.meanings().last().contains(QLatin1String("cut to 16")));
+        QVERIFY(statusText(*rig.sim).find("\"Kitchen robot, 2\"") != std::string::npos);
+        QCOMPARE(rig.send(QByteArray("ATSN,\r")), QByteArray("OK\r\n"));
+        QCOMPARE(QString::fromStdString(rig.sim->adapter().name()), QString());
+        QCOMPARE(rig.send(QByteArray("ATXYZ\r")), QByteArray("ERROR\r\n"));
+        // Five wake lines, five answers, sent as they come in.
+        QCOMPARE(rig.send(QByteArray("+++\rATSW22,6,1,1\rATSW23,6,0,1\rATSW23,6,1,1\rATMD\r")),
+                 QByteArray("OK\r\nOK\r\nOK\r\nOK\r\nOK\r\n"));
+        QVERIFY(!rig.sim->adapter().commandMode());
+        // Back in data mode the robot answers again, and the adapter stays quiet.
+        QCOMPARE(rig.send(kStart + bytes({142, 1})).size(), 10);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSimAdapter)
+#include "tst_simadapter.moc"

@@ -1,0 +1,183 @@
+// What the simulator sends and when: the pace of the line, the faults that shape answers,
+// writes lost with the line, and the options that set them.
+
+#include "simrig.h"
+
+#include <QtTest>
+
+#include <algorithm>
+#include <cmath>
+
+using namespace velmora::sim;
+using namespace velmora::sim::test;
+
+namespace
+{
+
+// When each byte sent reaches the line, in ms from now, for an owner that first looks
+// lateMs from now and then wakes exactly at each deadline; clumps show as equal times.
+QList<double> arrivalsMs(Rig &rig, double lateMs)
+{
+    const double t0 = rig.clock.now();
+    rig.clock.advance(lateMs / 1000);
+    QList<double> out;
+    for (int wakes = 0; wakes < 10000; ++wakes) {
+        const double t = rig.sim->nextDeadline();
+        if (t == Simulator::kNever)
+            break;
+        rig.clock.set(std::max(t, rig.clock.now()));
+        const QByteArray got = rig.drain();
+        if (got.isEmpty())
+            break; // woken for nothing: the deadline and the bytes disagree
+        out.append(QList<double>(got.size(), (rig.clock.now() - t0) * 1000));
+    }
+    return out;
+}
+
+} // namespace
+
+class TestSimFaults : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Paced, each byte reaches the line a byte's time (10 bits) after the one before, from when
+    // the line is free for it; the fault options shape the answer first.
+    void pacedLine_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("input");
+        QTest::addColumn<double>("lateMs");
+        QTest::addColumn<QList<double>>("expectedMs");
+        // n bytes, the first a byte's time after fromMs, after those already in to.
+        auto paced = [](int n, double fromMs, int baud = 57600, QList<double> to = {}) {
+            for (int i = 1; i <= n; ++i)
+                to << fromMs + i * 10'000.0 / baud;
+            return to;
+        };
+        const double byteMs = 10 / 57.6;
+        QTest::newRow("at once by default")
+            << QStringList{} << kSensors0 << 0.0 << QList<double>(26, 0.0);
+        QTest::newRow("answer at 57600")
+            << QStringList{"--pace", "57600"} << kSensors0 << 0.0 << paced(26, 0);
+        QTest::newRow("answer at 9600")
+            << QStringList{"--pace", "9600"} << kSensors0 << 0.0 << paced(26, 0, 9600);
+        QTest::newRow("adapter reply") << QStringList{"--pace", "57600", "--adapter-replies"}
+                                       << QByteArray("+++\r") << 0.0 << paced(4, 0);
+        QTest::newRow("answer, then adapter reply in turn")
+            << QStringList{"--pace", "57600", "--adapter-replies"} << kSensors0 + "+++\r" << 0.0
+            << paced(30, 0);
+        QTest::newRow("delayed") << QStringList{"--pace", "57600", "--delay", "50"} << kSensors0
+                                 << 0.0 << paced(26, 50);
+        QTest::newRow("split, gap shorter than a piece")
+            << QStringList{"--pace", "57600", "--split", "10,16", "--gap", "1"} << kSensors0 << 0.0
+            << paced(26, 0);
+        QTest::newRow("split, gap longer than a piece")
+            << QStringList{"--pace", "57600", "--split", "10,16", "--gap", "10"} << kSensors0 << 0.0
+            << paced(16, 10, 57600, paced(10, 0));
+        QTest::newRow("stray and extra bytes")
+            << QStringList{"--pace", "57600", "--stray-before", "2", "--extra-byte"} << kSensors0
+            << 0.0 << paced(29, 0);
+        // Woken 1 ms late, the five bytes due by then go together and the rest keep the pace.
+        QTest::newRow("owner late") << QStringList{"--pace", "57600"} << kSensors0 << 1.0
+                                    << paced(21, 5 * byteMs, 57600, QList<double>(5, 1.0));
+    }
+    void pacedLine()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, input);
+        QFETCH(double, lateMs);
+        QFETCH(QList<double>, expectedMs);
+        std::vector<std::string> a;
+        for (const QString &s : args)
+            a.push_back(s.toStdString());
+        Options o;
+        QCOMPARE(parseOptions(a, o), std::string());
+        Rig rig(o);
+        rig.send(kStart);
+        rig.sim->receive(reinterpret_cast<const std::uint8_t *>(input.constData()),
+                         static_cast<std::size_t>(input.size()));
+        const QList<double> got = arrivalsMs(rig, lateMs);
+        QCOMPARE(got.size(), expectedMs.size());
+        for (qsizetype i = 0; i < got.size(); ++i)
+            QVERIFY2(std::abs(got[i] - expectedMs[i]) < 1e-6,
+                     qPrintable(QStringLiteral("byte %1 at %2 ms, not %3")
+                                    .arg(i)
+                                    .arg(got[i])
+                                    .arg(expectedMs[i])));
+        // A write is traced whole when its last byte goes.
+        QCOMPARE(rig.trace.entries().back().dir, Trace::Dir::Tx);
+        QCOMPARE(rig.trace.entries().back().t, rig.clock.now() - 500.0);
+    }
+
+    void faultDelayKeepsOrder()
+    {
+        Options o;
+        o.adapterReplies = true;
+        o.faults.delayMs = 50;
+        Rig rig(o);
+        rig.send(kStart + kSensors0);
+        // An adapter reply asked for later does not overtake the delayed answer.
+        rig.send(QByteArray("+++\r"));
+        rig.clock.advance(0.05);
+        const QByteArray out = rig.drain();
+        QCOMPARE(out.size(), 30);
+        QCOMPARE(out.right(4), QByteArray("OK\r\n"));
+    }
+
+    void unplugAfterAndLineDown()
+    {
+        // An unplug time given at run time counts from the command.
+        Rig rig;
+        rig.send(kStart);
+        rig.hands("fault unplug-after 200");
+        rig.clock.advance(0.199);
+        QVERIFY(!rig.sim->unplugDue());
+        rig.clock.advance(0.001);
+        QVERIFY(rig.sim->unplugDue());
+        rig.hands("fault unplug-after off");
+
+        // Writes still waiting when the line goes are lost with it.
+        rig.hands("fault delay 100");
+        rig.send(kSensors0);
+        rig.sim->lineDown("test");
+        QVERIFY(!rig.sim->nextWrite());
+        QCOMPARE(rig.send(kSensors0).size(), 0);
+        rig.sim->lineUp("/dev/pts/test");
+        rig.send(kSensors0);
+        rig.clock.advance(0.1);
+        QCOMPARE(rig.drain().size(), 26);
+    }
+
+    void optionParsing_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("port zero")
+            << QStringList{"--port", "0"} << "--port needs a number from 1 to 32767";
+        QTest::newRow("port text")
+            << QStringList{"--port", "com3"} << "--port needs a number from 1 to 32767";
+        QTest::newRow("split one number")
+            << QStringList{"--split", "10"}
+            << "--split needs A,B: two piece sizes from 1 to 4096 bytes (or off), not \"10\"";
+        QTest::newRow("negative gap")
+            << QStringList{"--gap", "-1"} << "--gap needs milliseconds, not \"-1\"";
+        QTest::newRow("pace too slow")
+            << QStringList{"--pace", "299"} << "--pace needs a baud rate from 300 to 1000000";
+        QTest::newRow("unknown") << QStringList{"--fast"} << "unknown option \"--fast\"";
+    }
+
+    void optionParsing()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, error);
+        std::vector<std::string> a;
+        for (const QString &s : args)
+            a.push_back(s.toStdString());
+        Options o;
+        QCOMPARE(QString::fromStdString(parseOptions(a, o)), error);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestSimFaults)
+#include "tst_simfaults.moc"
