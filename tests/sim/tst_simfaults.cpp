@@ -14,6 +14,15 @@ using namespace velmora::sim::test;
 namespace
 {
 
+// The command line's options; the error, or an empty text.
+QString parse(const QStringList &args, Options &options)
+{
+    std::vector<std::string> a;
+    for (const QString &s : args)
+        a.push_back(s.toStdString());
+    return QString::fromStdString(parseOptions(a, options));
+}
+
 // When each byte sent reaches the line, in ms from now, for an owner that first looks
 // lateMs from now and then wakes exactly at each deadline; clumps show as equal times.
 QList<double> arrivalsMs(Rig &rig, double lateMs)
@@ -88,11 +97,8 @@ private slots:
         QFETCH(QByteArray, input);
         QFETCH(double, lateMs);
         QFETCH(QList<double>, expectedMs);
-        std::vector<std::string> a;
-        for (const QString &s : args)
-            a.push_back(s.toStdString());
         Options o;
-        QCOMPARE(parseOptions(a, o), std::string());
+        QCOMPARE(parse(args, o), QString());
         Rig rig(o);
         rig.send(kStart);
         rig.sim->receive(reinterpret_cast<const std::uint8_t *>(input.constData()),
@@ -171,11 +177,8 @@ private slots:
     {
         QFETCH(QStringList, args);
         QFETCH(QString, error);
-        std::vector<std::string> a;
-        for (const QString &s : args)
-            a.push_back(s.toStdString());
         Options o;
-        QCOMPARE(QString::fromStdString(parseOptions(a, o)), error);
+        QCOMPARE(parse(args, o), error);
     }
 };
 

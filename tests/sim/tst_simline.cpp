@@ -47,9 +47,9 @@ public:
     {
         return ::write(fd_, b.constData(), size_t(b.size())) == b.size();
     }
-    short waitEvents(int timeoutMs)
+    short waitEvents(int timeoutMs, short events = POLLIN)
     {
-        pollfd p{fd_, POLLIN, 0};
+        pollfd p{fd_, events, 0};
         return ::poll(&p, 1, timeoutMs) > 0 ? p.revents : 0;
     }
     // The other end went away: poll reports a hang-up and a read fails.
@@ -383,6 +383,40 @@ private slots:
             widestMs = std::max(widestMs, spanMs);
         }
         QVERIFY2(widestMs >= minSpanMs, qPrintable(QString::number(widestMs)));
+    }
+
+    // A console that stops reading fills the line; the simulator then waits for room on it
+    // instead of trying again and again.
+    void fullLineCostsNothing()
+    {
+        SimRobot sim;
+        LineClient c;
+        QVERIFY(sim.start({"--port", "60", "--quiet"}) && c.open(sim.linkPath()));
+        c.send(kStart);
+        // Answers for 10,000 requests, 260 kB: more than a pseudo-terminal holds.
+        for (int sent = 0; sent < 10000;) {
+            if (c.send(kSensors0))
+                ++sent;
+            else
+                QVERIFY(c.waitEvents(1000, POLLOUT) & POLLOUT);
+        }
+        QVERIFY(c.waitEvents(1000) & POLLIN);
+        const auto cpuSeconds = [&] {
+            QFile stat(QStringLiteral("/proc/%1/stat").arg(sim.process().processId()));
+            if (!stat.open(QIODevice::ReadOnly))
+                return -1.0;
+            // utime and stime, the 14th and 15th fields, after the name in parentheses.
+            const QList<QByteArray> f = stat.readAll().split(')').last().simplified().split(' ');
+            return double(f.value(11).toLongLong() + f.value(12).toLongLong()) /
+                   double(::sysconf(_SC_CLK_TCK));
+        };
+        QTest::qWait(300); // the requests read and the line full
+        const double before = cpuSeconds();
+        QTest::qWait(1000);
+        const double used = cpuSeconds() - before;
+        QVERIFY2(before >= 0 && used < 0.1, qPrintable(QString::number(used)));
+        // Reading again, the answers come.
+        QVERIFY(looksLikePacket0(c.read(26)));
     }
 
     void faultDropEvery()
