@@ -17,7 +17,7 @@ namespace velmora::sim
 
 // The robot and its adapter behind one serial line, without the line itself: bytes in,
 // timed writes out, hands-on commands, and a trace of it all. The owner of the line
-// reads, writes when writes fall due, and calls back after each write.
+// reads, writes the bytes as they fall due, and tells what it sent.
 class Simulator
 {
 public:
