@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <array>
 
 namespace velmora::console
 {
@@ -40,19 +41,30 @@ using sci::SensorEventSink;
 using sci::SensorIndicator;
 using sci::SensorPacket;
 
-// Binds the decoder's events to the window: labels shown and stops written inside the walk.
+// Binds the decoder's events to the window. A stop is written at once, inside the walk; an
+// indicator is only noted, and its label is made visible after the walk. Nothing is drawn before
+// the handler returns either way, but making a widget visible can wait on the display server and
+// on assistive technology, which the robot must not wait for.
 class FrmMain::DecodeSink : public SensorEventSink
 {
 public:
     explicit DecodeSink(FrmMain &window) : window_(window) {}
     void showIndicator(SensorIndicator indicator) override
     {
-        window_.indicatorLabel(indicator)->setVisible(true);
+        // The walk names each of the five indicators at most once.
+        if (count_ < shown_.size())
+            shown_[count_++] = indicator;
     }
     void requestStop() override { window_.goStop(); }
 
+    // The indicators in the order the walk named them.
+    const SensorIndicator *begin() const { return shown_.data(); }
+    const SensorIndicator *end() const { return shown_.data() + count_; }
+
 private:
     FrmMain &window_;
+    std::array<SensorIndicator, 5> shown_{};
+    std::size_t count_ = 0;
 };
 
 FrmMain::FrmMain(link::SerialPort *port, QWidget *parent) : QMainWindow(parent), MSComm1(port)
@@ -497,9 +509,6 @@ void FrmMain::PollSensors()
     if (!MSComm1->portOpen())
         return;
     SensorPollActive = 1;
-    for (QLabel *indicator :
-         {labelBumpLeft, labelBumpRight, labelCaster, labelWheeldropLeft, labelWheeldropRight})
-        indicator->setVisible(false);
     // Whatever waits now cannot be the answer to this request: adapter replies from before the
     // first poll, or the tail of a dropped answer. Left in place it would offset every later
     // answer, so none would ever again be exactly 26 bytes.
@@ -508,6 +517,11 @@ void FrmMain::PollSensors()
     MSComm1->setInputLen(static_cast<int>(kSensorPacketSize));
     MSComm1->setRThreshold(1);
     send(sci::sciSensors());
+    // The request goes out first: no answer can be handled before this handler returns, and
+    // nothing hidden here is drawn before then either.
+    for (QLabel *indicator :
+         {labelBumpLeft, labelBumpRight, labelCaster, labelWheeldropLeft, labelWheeldropRight})
+        indicator->setVisible(false);
 }
 
 void FrmMain::MSComm1_OnComm()
@@ -548,8 +562,11 @@ void FrmMain::ProcessSensorData(const SensorPacket &packet)
 {
     if (SensorPollActive != 1)
         return;
+    // The walk writes the stops and touches no widget; what it found is shown after it.
     DecodeSink sink(*this);
     DecodeSensorPacketInto(packet, sink, report_);
+    for (SensorIndicator indicator : sink)
+        indicatorLabel(indicator)->setVisible(true);
     rtbWexbin->setPlainText(
         QString::fromLatin1(report_.data(), static_cast<qsizetype>(report_.size())));
     SensorPollActive = 0;

@@ -92,6 +92,8 @@ bool FakeSerialPort::writeDevice(const QByteArray &bytes)
     }
     writes_ << bytes;
     log_ << QStringLiteral("write %1").arg(byteText(bytes));
+    if (watcher_)
+        watcher_(bytes);
     return true;
 }
 

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QStringList>
 
+#include <functional>
+
 namespace velmora::link
 {
 
@@ -32,6 +34,12 @@ public:
     // Queues without an event, for bytes a later injection completes.
     void injectQuietly(const QByteArray &bytes);
 
+    // Called with each write the moment it is recorded, so a test can look at the window then.
+    void setWriteWatcher(std::function<void(const QByteArray &)> watcher)
+    {
+        watcher_ = std::move(watcher);
+    }
+
     // Failure scripting.
     void failNextOpen(const QString &message) { openFailure_ = message; }
     void setRtsSupported(bool supported) { rtsSupported_ = supported; }
@@ -54,6 +62,7 @@ private:
     QStringList log_;
     QList<QByteArray> writes_;
     QList<bool> rtsSets_;
+    std::function<void(const QByteArray &)> watcher_;
 };
 
 // "137 0 255 128 0": the decimal values of bytes, for readable test failures.

@@ -30,6 +30,22 @@ QStringList writesOf(std::initializer_list<const char *> lines)
     return out;
 }
 
+// The indicator labels' Show and Hide events, in order, from its construction on.
+struct VisibilityLog : QObject {
+    explicit VisibilityLog(const Console &c)
+    {
+        for (QLabel *label : c.window->findChildren<QLabel *>(QRegularExpression("^label")))
+            label->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *e) override
+    {
+        if (e->type() == QEvent::Show || e->type() == QEvent::Hide)
+            log << (e->type() == QEvent::Show ? "show " : "hide ") + watched->objectName();
+        return false;
+    }
+    QStringList log;
+};
+
 } // namespace
 
 class TestHandlers : public QObject
@@ -347,46 +363,87 @@ private slots:
         QCOMPARE(c.get<QLineEdit>("txtSCI")->text(), text);
     }
 
-    // Each stop is written inside the decoding walk, so all are out before the report shows.
-    void stopsAreWrittenBeforeTheReportIsShown()
+    // The stops go out inside the decoding walk, before any label or the report changes; the
+    // labels are shown after the walk, in the walk's order.
+    void stopsGoOutBeforeAnythingChanges_data()
     {
+        QTest::addColumn<QString>("packet");
+        QTest::addColumn<int>("stops");
+        QTest::addColumn<QStringList>("shown"); // labels made visible, in order
+        QTest::newRow("bump right") << "pkt:0=1" << 1 << QStringList{"labelBumpRight"};
+        QTest::newRow("bumps and wheel drops")
+            << "pkt:0=31" << 2
+            << QStringList{"labelBumpRight", "labelBumpLeft", "labelWheeldropRight",
+                           "labelWheeldropLeft", "labelCaster"};
+        QTest::newRow("eight stop conditions") << "pkt:0=3,2=1,3=1,4=1,5=1,7=24" << 8
+                                               << QStringList{"labelBumpRight", "labelBumpLeft"};
+        QTest::newRow("wheel drops alone")
+            << "pkt:0=28" << 0
+            << QStringList{"labelWheeldropRight", "labelWheeldropLeft", "labelCaster"};
+    }
+    void stopsGoOutBeforeAnythingChanges()
+    {
+        QFETCH(QString, packet);
+        QFETCH(int, stops);
+        QFETCH(QStringList, shown);
         Console c;
         c.run(kLive);
         c.port->clearRecord();
-        QList<qsizetype> writesAtChange;
+        QStringList seen; // at each write: what was visible and the report's first line
+        c.port->setWriteWatcher([&](const QByteArray &bytes) {
+            seen << velmora::link::byteText(bytes) + " [" + c.indicators() + "] [" +
+                        c.report().section('\n', 0, 0) + "]";
+        });
+        VisibilityLog changes(c);
+        int reportChanges = 0;
         QObject::connect(c.get<QTextEdit>("rtbWexbin"), &QTextEdit::textChanged, c.window.get(),
-                         [&] { writesAtChange << c.port->writes().size(); });
-        c.run("pkt:0=3,2=1,3=1,4=1,5=1,7=24"); // eight stop conditions
-        QCOMPARE(c.port->log(), QStringList(8, kStop));
-        QCOMPARE(writesAtChange, QList<qsizetype>{8});
+                         [&] {
+                             ++reportChanges;
+                             QCOMPARE(c.port->writes().size(), stops);
+                             QCOMPARE(changes.log.size(), shown.size());
+                         });
+
+        c.run(packet);
+
+        QCOMPARE(seen, QStringList(stops, "137 0 0 0 0 [] []"));
+        QStringList expected;
+        for (const QString &name : shown)
+            expected << "show " + name;
+        QCOMPARE(changes.log, expected);
+        QCOMPARE(reportChanges, 1);
+        QCOMPARE(c.window->sensorPollActive(), 0);
     }
 
-    void pollSetsUpThePortAndHidesTheIndicatorsInOrder()
+    // A poll sets up the port and writes its request before it hides the labels, in order.
+    void pollWritesThenHidesTheIndicatorsInOrder()
     {
         Console c;
         c.run(kLive + " pkt:0=31");
-        QCOMPARE(c.indicators(),
-                 "labelBumpLeft labelWheeldropLeft labelCaster labelWheeldropRight labelBumpRight");
-        struct HideLog : QObject {
-            QStringList hidden;
-            bool eventFilter(QObject *watched, QEvent *e) override
-            {
-                if (e->type() == QEvent::Hide)
-                    hidden << watched->objectName();
-                return false;
-            }
-        } log;
-        for (QLabel *label : c.window->findChildren<QLabel *>(QRegularExpression("^label")))
-            label->installEventFilter(&log);
+        const QString all =
+            "labelBumpLeft labelWheeldropLeft labelCaster labelWheeldropRight labelBumpRight";
+        QCOMPARE(c.indicators(), all);
         c.port->setInputLen(0);
         c.port->setRThreshold(0);
+        c.port->injectQuietly("OK\r\n");
         c.port->clearRecord();
+        QStringList seen;
+        c.port->setWriteWatcher([&](const QByteArray &bytes) {
+            seen << QStringLiteral("%1 [%2] %3 %4 %5 %6")
+                        .arg(velmora::link::byteText(bytes), c.indicators())
+                        .arg(c.window->sensorPollActive())
+                        .arg(c.port->inputLen())
+                        .arg(c.port->rThreshold())
+                        .arg(c.port->inBufferCount());
+        });
+        VisibilityLog changes(c);
+
         c.run("tick");
-        QCOMPARE(log.hidden, (QStringList{"labelBumpLeft", "labelBumpRight", "labelCaster",
-                                          "labelWheeldropLeft", "labelWheeldropRight"}));
-        QCOMPARE(c.port->inputLen(), 26);
-        QCOMPARE(c.port->rThreshold(), 1);
-        QCOMPARE(c.port->log(), QStringList{kRequest});
+
+        QCOMPARE(seen, QStringList{"142 0 [" + all + "] 1 26 1 0"});
+        QCOMPARE(changes.log,
+                 (QStringList{"hide labelBumpLeft", "hide labelBumpRight", "hide labelCaster",
+                              "hide labelWheeldropLeft", "hide labelWheeldropRight"}));
+        QCOMPARE(c.indicators(), "");
     }
 
     void windowDestroyedWithAButtonHeld()
