@@ -18,7 +18,6 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#include <algorithm>
 #include <array>
 
 namespace velmora::console
@@ -382,7 +381,9 @@ void FrmMain::goRight()
 }
 void FrmMain::goStop()
 {
-    send(sci::goStop());
+    // Built once: the decoding walk writes it, and allocates nothing on the way to the robot.
+    static const sci::Sequence stop = sci::goStop();
+    send(stop);
 }
 void FrmMain::safeMode()
 {
@@ -531,13 +532,16 @@ void FrmMain::MSComm1_OnComm()
     const auto waiting = static_cast<qint16>(MSComm1->inBufferCount());
     if (waiting <= 0)
         return;
-    const QByteArray taken = MSComm1->input();
-    if (waiting != static_cast<qint16>(kSensorPacketSize) ||
-        taken.size() != static_cast<qsizetype>(kSensorPacketSize))
+    if (waiting != static_cast<qint16>(kSensorPacketSize)) {
+        MSComm1->input();
         return;
+    }
+    // Taken straight into the packet: nothing is allocated on the way to the stops.
     SensorPacket packet;
-    std::transform(taken.cbegin(), taken.cend(), packet.begin(),
-                   [](char c) { return static_cast<std::uint8_t>(c); });
+    if (MSComm1->input(reinterpret_cast<char *>(packet.data()),
+                       static_cast<qsizetype>(packet.size())) !=
+        static_cast<qsizetype>(kSensorPacketSize))
+        return;
     ProcessSensorData(packet);
 }
 

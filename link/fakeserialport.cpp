@@ -90,7 +90,7 @@ bool FakeSerialPort::writeDevice(const QByteArray &bytes)
         setError(writeFailure_);
         return false;
     }
-    writes_ << bytes;
+    writes_ << QByteArray(bytes.constData(), bytes.size());
     log_ << QStringLiteral("write %1").arg(byteText(bytes));
     if (watcher_)
         watcher_(bytes);

@@ -2,6 +2,8 @@
 
 #include "link/portnumbers.h"
 
+#include <cstring>
+
 namespace velmora::link
 {
 
@@ -82,17 +84,32 @@ bool SerialPort::outputBytes(const QByteArray &bytes)
 
 bool SerialPort::writeBytes(const sci::Sequence &bytes)
 {
-    return outputBytes(QByteArray(reinterpret_cast<const char *>(bytes.data()),
-                                  static_cast<qsizetype>(bytes.size())));
+    // Not copied: a stop written inside the decoding walk allocates nothing.
+    return outputBytes(QByteArray::fromRawData(reinterpret_cast<const char *>(bytes.data()),
+                                               static_cast<qsizetype>(bytes.size())));
+}
+
+qsizetype SerialPort::inputCount(qsizetype room) const
+{
+    const qsizetype n =
+        inputLen_ == 0 ? inBuffer_.size() : qMin<qsizetype>(inputLen_, inBuffer_.size());
+    return qMin(n, room);
 }
 
 QByteArray SerialPort::input()
 {
-    const qsizetype n =
-        inputLen_ == 0 ? inBuffer_.size() : qMin<qsizetype>(inputLen_, inBuffer_.size());
-    QByteArray taken = inBuffer_.left(n);
+    const qsizetype n = inputCount(inBuffer_.size());
+    QByteArray taken(inBuffer_.constData(), n);
     inBuffer_.remove(0, n);
     return taken;
+}
+
+qsizetype SerialPort::input(char *into, qsizetype room)
+{
+    const qsizetype n = inputCount(room);
+    std::memcpy(into, inBuffer_.constData(), static_cast<std::size_t>(n));
+    inBuffer_.remove(0, n);
+    return n;
 }
 
 void SerialPort::appendReceived(const QByteArray &bytes)

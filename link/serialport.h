@@ -58,6 +58,8 @@ public:
     int inBufferCount() const { return static_cast<int>(inBuffer_.size()); }
     // Removes up to inputLen() waiting bytes (all of them for 0).
     QByteArray input();
+    // The same into the caller's buffer, at most room bytes; returns how many. Allocates nothing.
+    qsizetype input(char *into, qsizetype room);
     int commEvent() const { return commEvent_; }
 
     QString errorString() const { return error_; }
@@ -72,6 +74,7 @@ protected:
     virtual bool openDevice() = 0;
     virtual void closeDevice() = 0;
     virtual bool applyRts(bool on) = 0;
+    // The bytes may be the caller's memory, valid only during the call: keep a copy, never them.
     virtual bool writeDevice(const QByteArray &bytes) = 0;
 
     void setError(const QString &message) { error_ = message; }
@@ -84,6 +87,8 @@ protected:
     void clearInput() { inBuffer_.clear(); }
 
 private:
+    qsizetype inputCount(qsizetype room) const;
+
     int commPort_ = 1;
     QString settingsText_ = QStringLiteral("9600,n,8,1");
     LineSettings lineSettings_;
