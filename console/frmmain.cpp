@@ -7,6 +7,7 @@
 #include "console/messages.h"
 #include "console/numbers.h"
 #include "console/twips.h"
+#include "link/linetrace.h"
 #include "link/serialport.h"
 
 #include <QAction>
@@ -514,7 +515,9 @@ void FrmMain::PollSensors()
     // first poll, or the tail of a dropped answer. Left in place it would offset every later
     // answer, so none would ever again be exactly 26 bytes.
     MSComm1->setInputLen(0);
-    MSComm1->input();
+    if (const qsizetype discarded = MSComm1->input().size(); discarded > 0)
+        VELMORA_TRACE(*MSComm1)
+            << QStringLiteral("discarded %1 waiting before the request").arg(discarded);
     MSComm1->setInputLen(static_cast<int>(kSensorPacketSize));
     MSComm1->setRThreshold(1);
     send(sci::sciSensors());
@@ -525,6 +528,20 @@ void FrmMain::PollSensors()
         indicator->setVisible(false);
 }
 
+namespace
+{
+// The line trace's account of one receive event: what waited, what was taken and why it was
+// decoded or dropped.
+void traceReceive(const link::SerialPort &port, qsizetype waiting, qsizetype taken,
+                  const char *outcome)
+{
+    VELMORA_TRACE(port) << QStringLiteral("receive event: %1 waiting, %2 taken, %3")
+                               .arg(waiting)
+                               .arg(taken)
+                               .arg(QLatin1String(outcome));
+}
+} // namespace
+
 void FrmMain::MSComm1_OnComm()
 {
     if (MSComm1->commEvent() != link::SerialPort::kCommEventReceive)
@@ -533,15 +550,20 @@ void FrmMain::MSComm1_OnComm()
     if (waiting <= 0)
         return;
     if (waiting != static_cast<qint16>(kSensorPacketSize)) {
-        MSComm1->input();
+        const qsizetype taken = MSComm1->input().size();
+        traceReceive(*MSComm1, waiting, taken,
+                     waiting < static_cast<qint16>(kSensorPacketSize) ? "dropped: too few"
+                                                                      : "dropped: too many");
         return;
     }
     // Taken straight into the packet: nothing is allocated on the way to the stops.
     SensorPacket packet;
-    if (MSComm1->input(reinterpret_cast<char *>(packet.data()),
-                       static_cast<qsizetype>(packet.size())) !=
-        static_cast<qsizetype>(kSensorPacketSize))
+    const qsizetype taken = MSComm1->input(reinterpret_cast<char *>(packet.data()),
+                                           static_cast<qsizetype>(packet.size()));
+    if (taken != static_cast<qsizetype>(kSensorPacketSize)) {
+        traceReceive(*MSComm1, waiting, taken, "dropped: too few");
         return;
+    }
     ProcessSensorData(packet);
 }
 
@@ -564,8 +586,12 @@ QLabel *FrmMain::indicatorLabel(SensorIndicator indicator) const
 
 void FrmMain::ProcessSensorData(const SensorPacket &packet)
 {
-    if (SensorPollActive != 1)
+    constexpr auto size = static_cast<qsizetype>(kSensorPacketSize);
+    if (SensorPollActive != 1) {
+        traceReceive(*MSComm1, size, size, "dropped: no request outstanding");
         return;
+    }
+    traceReceive(*MSComm1, size, size, "decoded");
     // The walk writes the stops and touches no widget; what it found is shown after it.
     DecodeSink sink(*this);
     DecodeSensorPacketInto(packet, sink, report_);

@@ -3,15 +3,6 @@
 namespace velmora::link
 {
 
-QString byteText(const QByteArray &bytes)
-{
-    QStringList parts;
-    parts.reserve(bytes.size());
-    for (char c : bytes)
-        parts << QString::number(static_cast<unsigned char>(c));
-    return parts.join(QLatin1Char(' '));
-}
-
 FakeSerialPort::FakeSerialPort(QObject *parent) : SerialPort(parent) {}
 
 QByteArray FakeSerialPort::writtenBytes() const

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/linetrace.h"
 #include "link/serialport.h"
 
 #include <QList>
@@ -64,8 +65,5 @@ private:
     QList<bool> rtsSets_;
     std::function<void(const QByteArray &)> watcher_;
 };
-
-// "137 0 255 128 0": the decimal values of bytes, for readable test failures.
-QString byteText(const QByteArray &bytes);
 
 } // namespace velmora::link

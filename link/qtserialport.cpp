@@ -1,5 +1,6 @@
 #include "link/qtserialport.h"
 
+#include "link/linetrace.h"
 #include "link/portnames.h"
 
 #include <QElapsedTimer>
@@ -145,6 +146,7 @@ void QtSerialPort::closeDevice()
     const QSignalBlocker quiet(port_);
     QElapsedTimer waited;
     waited.start();
+    const qint64 queued = port_.bytesToWrite();
     while (port_.bytesToWrite() > 0 && !waited.hasExpired(kCloseDrainMs)) {
         if (!port_.waitForBytesWritten(static_cast<int>(kCloseDrainMs - waited.elapsed())))
             break;
@@ -152,6 +154,10 @@ void QtSerialPort::closeDevice()
     const qint64 left = kCloseDrainMs - waited.elapsed();
     if (left > 0)
         drainOutput(port_, static_cast<int>(left));
+    VELMORA_TRACE(*this) << QStringLiteral("drain: %1 bytes queued, %2 left unsent, %3 ms")
+                                .arg(queued)
+                                .arg(port_.bytesToWrite())
+                                .arg(static_cast<double>(waited.nsecsElapsed()) / 1e6, 0, 'f', 3);
     port_.clearError();
     port_.close();
 }
@@ -207,6 +213,7 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
 
 void QtSerialPort::loseDevice()
 {
+    VELMORA_TRACE(*this) << "device error:" << port_.errorString();
     quiet_.stop();
     {
         const QSignalBlocker quiet(port_);

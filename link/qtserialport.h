@@ -32,7 +32,7 @@ public:
 
     bool portOpen() const override;
     // The device in use, or the one the last open tried.
-    QString device() const { return device_; }
+    QString device() const override { return device_; }
 
     std::chrono::milliseconds settleTime() const { return settle_; }
     void setSettleTime(std::chrono::milliseconds settle) { settle_ = settle; }

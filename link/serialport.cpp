@@ -1,5 +1,6 @@
 #include "link/serialport.h"
 
+#include "link/linetrace.h"
 #include "link/portnumbers.h"
 
 #include <cstring>
@@ -10,6 +11,12 @@ namespace velmora::link
 SerialPort::SerialPort(QObject *parent) : QObject(parent)
 {
     parseLineSettings(settingsText_, &lineSettings_);
+    clock_.start();
+}
+
+QString SerialPort::traceTime() const
+{
+    return QString::asprintf("%10.3f ms", static_cast<double>(clock_.nsecsElapsed()) / 1e6);
 }
 
 SerialPort::~SerialPort() = default;
@@ -32,27 +39,51 @@ bool SerialPort::setPortOpen(bool open)
     if (!open) {
         closeDevice();
         clearInput();
+        VELMORA_TRACE(*this) << "close";
         return true;
     }
     if (commPort_ < 1) {
         setError(numberBelowOneMessage(commPort_));
+        VELMORA_TRACE(*this)
+            << QStringLiteral("open port %1 refused: %2").arg(commPort_).arg(error_);
         return false;
     }
     clearInput();
     commEvent_ = 0;
-    if (!openDevice())
+    if (!openDevice()) {
+        VELMORA_TRACE(*this)
+            << QStringLiteral("open port %1 refused: %2").arg(commPort_).arg(error_);
         return false;
+    }
+    clock_.start();
+    VELMORA_TRACE(*this) << QStringLiteral("open port %1%2, %3")
+                                .arg(commPort_)
+                                .arg(device().isEmpty() ? QString() : " (" + device() + ")",
+                                     settingsText_);
     // The stored RTS value holds from the open on; a line without modem control may refuse it.
-    applyRts(rts_);
+    driveRts(rts_, " at open");
     return true;
 }
 
 bool SerialPort::setRtsEnable(bool on)
 {
     rts_ = on;
-    if (!portOpen())
+    if (!portOpen()) {
+        VELMORA_TRACE(*this)
+            << QStringLiteral("rts %1: kept for the next open (port closed)").arg(on ? 1 : 0);
         return true;
-    return applyRts(on);
+    }
+    return driveRts(on, "");
+}
+
+bool SerialPort::driveRts(bool on, const char *when)
+{
+    const bool taken = applyRts(on);
+    VELMORA_TRACE(*this) << QStringLiteral("rts %1%2: %3")
+                                .arg(on ? 1 : 0)
+                                .arg(QLatin1String(when),
+                                     taken ? QStringLiteral("set") : "refused: " + error_);
+    return taken;
 }
 
 bool SerialPort::output(const QString &text)
@@ -75,18 +106,31 @@ bool SerialPort::output(const QString &text)
 
 bool SerialPort::outputBytes(const QByteArray &bytes)
 {
-    if (!portOpen()) {
-        setError(tr("The port is not open; nothing was sent."));
-        return false;
-    }
-    return writeDevice(bytes);
+    return write(bytes, false);
 }
 
 bool SerialPort::writeBytes(const sci::Sequence &bytes)
 {
     // Not copied: a stop written inside the decoding walk allocates nothing.
-    return outputBytes(QByteArray::fromRawData(reinterpret_cast<const char *>(bytes.data()),
-                                               static_cast<qsizetype>(bytes.size())));
+    return write(QByteArray::fromRawData(reinterpret_cast<const char *>(bytes.data()),
+                                         static_cast<qsizetype>(bytes.size())),
+                 true);
+}
+
+bool SerialPort::write(const QByteArray &bytes, bool sci)
+{
+    auto shown = [&] { return sci ? byteText(bytes) : lineText(bytes, bytes.size()); };
+    if (!portOpen()) {
+        setError(tr("The port is not open; nothing was sent."));
+        VELMORA_TRACE(*this) << QStringLiteral("out %1: not sent, port closed").arg(shown());
+        return false;
+    }
+    const bool written = writeDevice(bytes);
+    VELMORA_TRACE(*this) << QStringLiteral("out %1%2")
+                                .arg(shown(), written
+                                                  ? QString()
+                                                  : QStringLiteral(": refused: %1").arg(error_));
+    return written;
 }
 
 qsizetype SerialPort::inputCount(qsizetype room) const
@@ -114,10 +158,16 @@ qsizetype SerialPort::input(char *into, qsizetype room)
 
 void SerialPort::appendReceived(const QByteArray &bytes)
 {
-    const qsizetype room = kInputLimit - inBuffer_.size();
-    if (room <= 0)
-        return;
-    inBuffer_.append(bytes.constData(), qMin(room, bytes.size()));
+    const qsizetype kept = qBound<qsizetype>(0, kInputLimit - inBuffer_.size(), bytes.size());
+    inBuffer_.append(bytes.constData(), kept);
+    VELMORA_TRACE(*this)
+        << QStringLiteral("in %1: %2 (%3 waiting%4)")
+               .arg(bytes.size())
+               .arg(lineText(bytes))
+               .arg(inBuffer_.size())
+               .arg(kept < bytes.size()
+                        ? QStringLiteral(", %1 dropped: input full").arg(bytes.size() - kept)
+                        : QString());
 }
 
 void SerialPort::raiseReceive()
@@ -132,6 +182,7 @@ void SerialPort::reportDeviceLost(const QString &message)
 {
     clearInput();
     setError(message);
+    VELMORA_TRACE(*this) << "device lost:" << message;
     emit deviceLost(message);
 }
 

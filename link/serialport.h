@@ -4,6 +4,7 @@
 #include "protocol/sci.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 
@@ -37,6 +38,8 @@ public:
     const LineSettings &lineSettings() const { return lineSettings_; }
 
     virtual bool portOpen() const = 0;
+    // The device behind the port number, for the operator; empty if the backend has none.
+    virtual QString device() const { return {}; }
     // true opens port commPort() with settings(); false drains queued output and closes.
     bool setPortOpen(bool open);
 
@@ -64,6 +67,10 @@ public:
 
     QString errorString() const { return error_; }
 
+    // "    12.345 ms": the line trace's stamp, the time since the port was last opened (before
+    // the first open, since the port was made), to the microsecond.
+    QString traceTime() const;
+
 signals:
     // Raised after received bytes were queued (commEvent() == 2).
     void onComm();
@@ -88,6 +95,9 @@ protected:
 
 private:
     qsizetype inputCount(qsizetype room) const;
+    bool driveRts(bool on, const char *when);
+    // One write; sci says the bytes are an SCI sequence, shown as numbers in the trace.
+    bool write(const QByteArray &bytes, bool sci);
 
     int commPort_ = 1;
     QString settingsText_ = QStringLiteral("9600,n,8,1");
@@ -98,6 +108,7 @@ private:
     int commEvent_ = 0;
     QByteArray inBuffer_;
     QString error_;
+    QElapsedTimer clock_;
 };
 
 } // namespace velmora::link

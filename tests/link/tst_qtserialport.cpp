@@ -1,6 +1,7 @@
 // The real port over a real pseudo-terminal: the test plays the robot on the master side.
 #include "link/qtserialport.h"
 #include "ptypair.h"
+#include "tracecapture.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -374,6 +375,41 @@ private slots:
         QVERIFY(port_->outputBytes(QByteArray(1, '\x80')));
         QTRY_COMPARE(pty_->received(), QByteArray(1, '\x80'));
         QCOMPARE(lost.size(), 0);
+    }
+
+    // The line trace of the real port: the device at the open, the refused RTS, a write, the
+    // drain at the close, and the error that lost the device.
+    void traceOfTheRealPort()
+    {
+        TraceCapture trace;
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        QVERIFY(port_->outputBytes(QByteArray("\x89\x00\x00\x00\x00", 5)));
+        QVERIFY(port_->setPortOpen(false));
+        QVERIFY(port_->setPortOpen(true));
+        QSignalSpy lost(port_.get(), &SerialPort::deviceLost);
+        pty_->closeMaster();
+        QVERIFY(lost.wait(3000));
+
+        const QString port =
+            QRegularExpression::escape(QStringLiteral("Port 7 (%1)").arg(pty_->slavePath()));
+        const QString opened = QStringLiteral("open port 7 \\(%1\\), 57600,n,8,1")
+                                   .arg(QRegularExpression::escape(pty_->slavePath()));
+        const QString rts = "rts 0 at open: refused: " + port + " has no RTS line that can be set";
+        const QStringList expected{opened,
+                                   rts,
+                                   "out 137 0 0 0 0",
+                                   "drain: 0 bytes queued, 0 left unsent, \\d+\\.\\d{3} ms",
+                                   "close",
+                                   opened,
+                                   rts,
+                                   "device error: .+",
+                                   "device lost: " + port + " is gone: "};
+        const QStringList events = trace.events();
+        QCOMPARE(events.size(), expected.size());
+        for (qsizetype i = 0; i < events.size(); ++i) {
+            QVERIFY2(QRegularExpression("^" + expected[i]).match(events[i]).hasMatch(),
+                     qPrintable(events[i]));
+        }
     }
 };
 

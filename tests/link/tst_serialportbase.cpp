@@ -1,9 +1,12 @@
-// Rules every backend shares, through the fake port: RTS across opens, output of text.
+// Rules every backend shares, through the fake port: RTS across opens, output of text, input
+// into a caller's buffer, and how the line trace shows bytes.
 #include "link/fakeserialport.h"
+#include "tracecapture.h"
 
 #include <QTest>
 
 using velmora::link::FakeSerialPort;
+using velmora::link::lineText;
 
 class TestSerialPortBase : public QObject
 {
@@ -33,6 +36,65 @@ private slots:
                  qPrintable(port.errorString()));
         QVERIFY(port.output(QStringLiteral("\u0080\u00ff")));
         QCOMPARE(port.writes(), QList<QByteArray>{QByteArray("\x80\xff")});
+    }
+
+    // Takes what input() would take, but no more than the buffer holds.
+    void inputIntoABuffer_data()
+    {
+        QTest::addColumn<int>("inputLen");
+        QTest::addColumn<int>("room");
+        QTest::addColumn<QByteArray>("taken");
+        QTest::newRow("all waiting") << 0 << 26 << QByteArray("abcdefghij");
+        QTest::newRow("InputLen") << 4 << 26 << QByteArray("abcd");
+        QTest::newRow("room") << 0 << 3 << QByteArray("abc");
+        QTest::newRow("the smaller") << 5 << 6 << QByteArray("abcde");
+    }
+    void inputIntoABuffer()
+    {
+        QFETCH(int, inputLen);
+        QFETCH(int, room);
+        QFETCH(QByteArray, taken);
+        FakeSerialPort port;
+        QVERIFY(port.setPortOpen(true));
+        port.injectQuietly("abcdefghij");
+        port.setInputLen(inputLen);
+        QByteArray into(32, '-');
+        QCOMPARE(port.input(into.data(), room), taken.size());
+        QCOMPARE(into.left(taken.size() + 1), taken + '-');
+        port.setInputLen(0);
+        QCOMPARE(port.input(), QByteArray("abcdefghij").mid(taken.size()));
+    }
+
+    // Text lines are shown as text with their line ends, anything else as decimal bytes.
+    void traceShowsBytes_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("AT line") << QByteArray("ATSN,Robo \"7\"\r") << "\"ATSN,Robo \\\"7\\\"\\r\"";
+        QTest::newRow("reply") << QByteArray("OK\r\n") << "\"OK\\r\\n\"";
+        QTest::newRow("no line end") << QByteArray("OK") << "79 75";
+        QTest::newRow("line end alone") << QByteArray("\r") << "13";
+        QTest::newRow("binary ending in CR") << QByteArray("\x89\x00\r", 3) << "137 0 13";
+        QTest::newRow("long reply")
+            << QByteArray(70, 'A') + '\r' << '"' + QString(64, 'A') + "\" ... (7 more)";
+        QTest::newRow("long binary")
+            << QByteArray(65, '\0') << QStringList(64, "0").join(' ') + " ... (1 more)";
+    }
+    void traceShowsBytes()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        QCOMPARE(lineText(bytes), shown);
+    }
+
+    void writeToAClosedPortIsTraced()
+    {
+        TraceCapture trace;
+        FakeSerialPort port;
+        QVERIFY(!port.writeBytes({128}));
+        QVERIFY(!port.outputBytes("ATMD\r"));
+        QCOMPARE(trace.events(), (QStringList{"out 128: not sent, port closed",
+                                              "out \"ATMD\\r\": not sent, port closed"}));
     }
 };
 

@@ -1,0 +1,128 @@
+// The line trace of a console session over the fake port: one line per event, in the order the
+// events happen, and nothing at all unless the trace is switched on.
+
+#include "../link/tracecapture.h"
+#include "consoletest.h"
+
+using velmora::test::Console;
+
+namespace
+{
+
+const QString kInit = "dallop connect safe";
+const QString kLive = "dallop connect safe live";
+const QString kPacket = "1 0 0 0 0 0 0 0 0 0 255 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0";
+const QString kStop = "out 137 0 0 0 0";
+const QString kRequest = "out 142 0";
+const QString kDecoded = "receive event: 26 waiting, 26 taken, decoded";
+
+} // namespace
+
+class TestTrace : public QObject
+{
+    Q_OBJECT
+private slots:
+    void lines_data()
+    {
+        QTest::addColumn<QString>("setup"); // its lines are left out, unless it is empty
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QStringList>("events"); // the lines without their time stamps
+
+        QTest::newRow("load and connect")
+            << ""
+            << "dallop connect"
+            << QStringList{"rts 0: kept for the next open (port closed)",
+                           "open port 3, 57600,n,8,1", "rts 0 at open: set"};
+        QTest::newRow("open refused")
+            << "dallop"
+            << "connect:0"
+            << QStringList{"open port 0 refused: Port 0 does not exist: port numbers start at 1."};
+        QTest::newRow("disconnect") << kInit << "port" << QStringList{"close"};
+        QTest::newRow("RTS pulse")
+            << "krennet connect"
+            << "on" << QStringList{"rts 0: set", "rts 1: set", "rts 1: set", "rts 1: set",
+                                   "rts 1: set", "rts 1: set", "rts 0: set"};
+        QTest::newRow("RTS refused") << "norts krennet connect"
+                                     << "on"
+                                     << QStringList{"rts 0: refused: Port 3 has no RTS line, so "
+                                                    "the robot cannot be woken this way."};
+        QTest::newRow("AT lines and a reply")
+            << "wexbin connect"
+            << "on ok" << QStringList{R"(out "+++\r")",          R"(out "ATSW22,6,1,1\r")",
+                                      R"(out "ATSW23,6,0,1\r")", R"(out "ATSW23,6,1,1\r")",
+                                      R"(out "ATMD\r")",         R"(in 4: "OK\r\n" (4 waiting))"};
+        QTest::newRow("write refused")
+            << kInit << "fail:Gone. spot" << QStringList{"out 134: refused: Gone."};
+        QTest::newRow("bumped answer decoded, its stops after")
+            << kLive << "tick pkt:0=3"
+            << QStringList{kRequest, "in 26: 3" + kPacket.mid(1) + " (26 waiting)", kDecoded, kStop,
+                           kStop};
+        QTest::newRow("too few") << kLive << "tick split:10:0=1"
+                                 << QStringList{
+                                        kRequest, "in 10: 1 0 0 0 0 0 0 0 0 0 (10 waiting)",
+                                        "receive event: 10 waiting, 10 taken, dropped: too few",
+                                        "in 16: 255 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 (16 waiting)",
+                                        "receive event: 16 waiting, 16 taken, dropped: too few"};
+        QTest::newRow("too many") << kLive << "tick pkt27:0=1"
+                                  << QStringList{
+                                         kRequest, "in 27: " + kPacket + " 85 (27 waiting)",
+                                         "receive event: 27 waiting, 26 taken, dropped: too many"};
+        QTest::newRow("no request outstanding")
+            << kLive + " tick pkt"
+            << "pkt:0=1"
+            << QStringList{"in 26: " + kPacket + " (26 waiting)",
+                           "receive event: 26 waiting, 26 taken, dropped: no request outstanding"};
+        QTest::newRow("discarded before a request")
+            << "wexbin connect on"
+            << "ok ok safe live tick pkt:0=1"
+            << QStringList{R"(in 4: "OK\r\n" (4 waiting))",
+                           R"(in 4: "OK\r\n" (8 waiting))",
+                           "out 128 130",
+                           "discarded 8 waiting before the request",
+                           kRequest,
+                           "in 26: " + kPacket + " (26 waiting)",
+                           kDecoded,
+                           kStop};
+        QTest::newRow("device lost")
+            << kLive << "unplug tick"
+            << QStringList{"device lost: The connection to port 3 was lost: the device went away."};
+    }
+    void lines()
+    {
+        QFETCH(QString, setup);
+        QFETCH(QString, steps);
+        QFETCH(QStringList, events);
+        TraceCapture trace;
+        Console c;
+        c.run(setup);
+        if (!setup.isEmpty())
+            trace.lines.clear();
+
+        c.run(steps);
+
+        QCOMPARE(trace.events(), events);
+    }
+
+    // Off as shipped: a whole session with every kind of event logs nothing.
+    void nothingUnlessSwitchedOn_data()
+    {
+        QTest::addColumn<bool>("on");
+        QTest::newRow("off") << false;
+        QTest::newRow("on") << true;
+    }
+    void nothingUnlessSwitchedOn()
+    {
+        QFETCH(bool, on);
+        if (!on && qEnvironmentVariableIsSet("QT_LOGGING_RULES"))
+            QSKIP("QT_LOGGING_RULES is set; the trace is not as shipped");
+        TraceCapture trace(on);
+        QCOMPARE(velmora::link::lcLink().isDebugEnabled(), on);
+        Console c;
+        c.run("wexbin connect on ok safe live tick pkt:0=3 tick split:10 tick pkt27 pkt fail:x "
+              "spot unfail port port unplug");
+        QCOMPARE(trace.lines.isEmpty(), !on);
+    }
+};
+
+QTEST_MAIN(TestTrace)
+#include "tst_trace.moc"
