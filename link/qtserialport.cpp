@@ -4,6 +4,7 @@
 #include "link/portnames.h"
 
 #include <QElapsedTimer>
+#include <QMetaEnum>
 #include <QSignalBlocker>
 
 namespace velmora::link
@@ -207,13 +208,19 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
     // A vanished device keeps failing every read until the port is closed: close at the first.
     const bool lost = error == QSerialPort::ReadError || error == QSerialPort::ResourceError ||
                       error == QSerialPort::WriteError;
-    if (lost && port_.isOpen())
+    if (lost && port_.isOpen()) {
+        // The code says more than the text, which can be a stale system error after a hang-up.
+        VELMORA_TRACE(*this)
+            << QStringLiteral("device error: %1 (%2)")
+                   .arg(QLatin1String(
+                            QMetaEnum::fromType<QSerialPort::SerialPortError>().valueToKey(error)),
+                        port_.errorString());
         loseDevice();
+    }
 }
 
 void QtSerialPort::loseDevice()
 {
-    VELMORA_TRACE(*this) << "device error:" << port_.errorString();
     quiet_.stop();
     {
         const QSignalBlocker quiet(port_);
