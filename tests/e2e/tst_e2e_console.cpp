@@ -8,6 +8,7 @@
 
 #include <QLabel>
 #include <QTemporaryDir>
+#include <QTimer>
 
 using velmora::test::ConsoleWindow;
 using velmora::test::SimRobot;
@@ -129,6 +130,53 @@ private slots:
         const int requests = countOf(s.sim.received(), QByteArray("\x8e\0", 2));
         QVERIFY2(s.shown >= requests - 1,
                  qPrintable(QStringLiteral("%1 shown, %2 asked").arg(s.shown).arg(requests)));
+    }
+
+    // At the real line's pace an answer comes a byte at a time over 4.5 ms; each must still be
+    // taken whole, decoded and followed by its stop.
+    void pacedAnswersAreAllDecodedAndStopped()
+    {
+        Session s(60, {"--pace", "57600"}, "mnuFileDallop");
+        QVERIFY(s.connected());
+        s.c.click("btnSafe");
+        s.sim.command("bump right");
+        // Switched off right after a shown answer, so no request is left without its answer.
+        constexpr int kAnswers = 12;
+        QObject::connect(
+            s.c.get<QTextEdit>("rtbWexbin"), &QTextEdit::textChanged, s.c.window.get(), [&s] {
+                if (s.shown == kAnswers && s.c.report().startsWith("Bump Right\n"))
+                    QTimer::singleShot(0, s.c.window.get(), [&s] { s.c.click("GetSensorData"); });
+            });
+        s.c.click("GetSensorData");
+        QTRY_COMPARE_WITH_TIMEOUT(s.c.button("GetSensorData")->text(),
+                                  QStringLiteral("Start Live Sensor Data"), 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(countOf(s.sim.received(), kStop), kAnswers, kWait);
+
+        // Each request answered at the line's pace (26 bytes, 10 bits each, at 57600 baud), and
+        // each answer followed by its stop before anything else is asked.
+        const QByteArray request("\x8e\0", 2);
+        QStringList events;
+        double asked = 0;
+        for (const TraceEntry &e : s.sim.trace()) {
+            if (e.dir == "rx" && e.bytes == request) {
+                asked = e.t;
+                events << "request";
+            } else if (e.dir == "tx" && e.bytes.size() == 26) {
+                QVERIFY2(
+                    e.t - asked >= 26 * 10 / 57600.0 * 0.98,
+                    qPrintable(QStringLiteral("answered after %1 ms").arg((e.t - asked) * 1e3)));
+                events << (e.bytes[0] == 1 ? "bumped answer" : "answer");
+            } else if (e.dir == "rx" && e.bytes == kStop) {
+                events << "stop";
+            }
+        }
+        QStringList expected;
+        for (int i = 0; i < kAnswers; ++i)
+            expected << "request"
+                     << "bumped answer"
+                     << "stop";
+        QCOMPARE(events, expected);
+        QCOMPARE(s.shown, kAnswers);
     }
 
     void wexbinWakeUpRenameAndRecovery()
