@@ -12,8 +12,8 @@ int main(int argc, char **argv)
 {
     using namespace velmora::sim;
     Options options;
-    const std::string err = parseOptions(std::vector<std::string>(argv + 1, argv + argc), options);
-    if (!err.empty()) {
+    std::string err;
+    if (!parseOptions(std::vector<std::string>(argv + 1, argv + argc), options, err)) {
         std::fprintf(stderr, "velmora-sim: %s\n%s", err.c_str(), usage().c_str());
         return 2;
     }

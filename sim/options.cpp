@@ -143,7 +143,10 @@ std::optional<long> parseNumber(const std::string &text, long lo, long hi)
     return v;
 }
 
-std::string parseFaults(const std::vector<std::string> &args, Faults &faults)
+namespace
+{
+
+std::string faultsError(const std::vector<std::string> &args, Faults &faults)
 {
     if (args.size() == 1 && (args[0] == "off" || args[0] == "none" || args[0] == "clear")) {
         faults = Faults{};
@@ -163,7 +166,7 @@ std::string parseFaults(const std::vector<std::string> &args, Faults &faults)
     return {};
 }
 
-std::string parseOptions(const std::vector<std::string> &args, Options &options)
+std::string optionsError(const std::vector<std::string> &args, Options &options)
 {
     Options o = options;
     Reader r(normalize(args, false));
@@ -221,6 +224,20 @@ std::string parseOptions(const std::vector<std::string> &args, Options &options)
     }
     options = o;
     return {};
+}
+
+} // namespace
+
+bool parseFaults(const std::vector<std::string> &args, Faults &faults, std::string &error)
+{
+    error = faultsError(args, faults);
+    return error.empty();
+}
+
+bool parseOptions(const std::vector<std::string> &args, Options &options, std::string &error)
+{
+    error = optionsError(args, options);
+    return error.empty();
 }
 
 std::string usage()

@@ -22,11 +22,12 @@ struct Options {
     Faults faults;
 };
 
-// Both return an empty text on success, else what was wrong.
-std::string parseOptions(const std::vector<std::string> &args, Options &options);
+// Both return false and say in error what was wrong, as the rest of the simulator does; the
+// settings are left as they were unless every option was understood.
+bool parseOptions(const std::vector<std::string> &args, Options &options, std::string &error);
 // Fault options as on the command line; at run time the leading "--" may be left out,
 // and "off" alone clears every fault.
-std::string parseFaults(const std::vector<std::string> &args, Faults &faults);
+bool parseFaults(const std::vector<std::string> &args, Faults &faults, std::string &error);
 
 std::string usage();
 

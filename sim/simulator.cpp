@@ -235,8 +235,8 @@ Simulator::Reply Simulator::command(const std::string &line)
     if (cmd == "fault") {
         if (w.size() == 1)
             return {"faults: " + options_.faults.describe()};
-        const std::string err = parseFaults({w.begin() + 1, w.end()}, options_.faults);
-        if (!err.empty())
+        std::string err;
+        if (!parseFaults({w.begin() + 1, w.end()}, options_.faults, err))
             return {"fault: " + err};
         // An unplug time given now counts from now.
         const int unplugAfter = options_.faults.unplugAfterMs;

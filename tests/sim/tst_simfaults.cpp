@@ -20,7 +20,9 @@ QString parse(const QStringList &args, Options &options)
     std::vector<std::string> a;
     for (const QString &s : args)
         a.push_back(s.toStdString());
-    return QString::fromStdString(parseOptions(a, options));
+    std::string error;
+    parseOptions(a, options, error);
+    return QString::fromStdString(error);
 }
 
 // When each byte sent reaches the line, in ms from now, for an owner that first looks
