@@ -55,6 +55,8 @@ QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
     // caller's write (a stop written in the middle of decoding a packet).
     connect(&port_, &QSerialPort::errorOccurred, this, &QtSerialPort::onError,
             Qt::QueuedConnection);
+    // From the event loop too: a hang-up is seen only while waiting, never inside a write.
+    connect(&hangUp_, &HangUpWatch::hungUp, this, &QtSerialPort::onHangUp);
 }
 
 QtSerialPort::~QtSerialPort()
@@ -100,6 +102,7 @@ bool QtSerialPort::openDevice()
         port_.close();
         return false;
     }
+    hangUp_.watch(port_.handle());
     return true;
 }
 
@@ -140,6 +143,7 @@ bool QtSerialPort::applyLineSettings()
 void QtSerialPort::closeDevice()
 {
     quiet_.stop();
+    hangUp_.stop();
     if (!port_.isOpen())
         return;
     // close() alone drops whatever is still queued, such as the Start byte written at shutdown.
@@ -219,9 +223,19 @@ void QtSerialPort::onError(QSerialPort::SerialPortError error)
     }
 }
 
+void QtSerialPort::onHangUp()
+{
+    if (!port_.isOpen())
+        return;
+    VELMORA_TRACE(*this) << QStringLiteral("device error: hang-up (the other end of the line is "
+                                           "gone)");
+    loseDevice();
+}
+
 void QtSerialPort::loseDevice()
 {
     quiet_.stop();
+    hangUp_.stop();
     {
         const QSignalBlocker quiet(port_);
         port_.clearError();

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/hangupwatch.h"
 #include "link/serialport.h"
 
 #include <QSerialPort>
@@ -46,12 +47,14 @@ protected:
 private:
     void onReadyRead();
     void onError(QSerialPort::SerialPortError error);
+    void onHangUp();
     bool applyLineSettings();
     void loseDevice();
     QString portText() const;
 
     QSerialPort port_;
     QTimer quiet_;
+    HangUpWatch hangUp_;
     std::chrono::milliseconds settle_ = kDefaultSettle;
     QString device_;
 };

@@ -402,7 +402,7 @@ private slots:
                                    "close",
                                    opened,
                                    rts,
-                                   "device error: (ReadError|ResourceError) \\(.+\\)",
+                                   "device error: (ReadError|ResourceError|hang-up) \\(.+\\)",
                                    "device lost: " + port + " is gone: "};
         const QStringList events = trace.events();
         QCOMPARE(events.size(), expected.size());

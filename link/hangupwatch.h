@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+class QSocketNotifier;
+
+namespace velmora::link
+{
+
+// Tells when the far end of an open serial line hangs up: a USB adapter pulled out, a
+// pseudo-terminal's master closed. Qt 6.4's QSerialPort took the zero-byte read that follows a
+// hang-up for a read error; Qt 6.8 (and the 6.5 to 6.7 patch releases since spring 2024) no
+// longer does, so a hang-up while nothing is written raises nothing, and the descriptor, readable
+// for ever, keeps Qt's read notifier firing. The hang-up itself shows in poll(): POLLHUP.
+class HangUpWatch : public QObject
+{
+    Q_OBJECT
+public:
+    explicit HangUpWatch(QObject *parent = nullptr);
+    ~HangUpWatch() override;
+
+    // Watches the device open behind handle (QSerialPort::handle()) until stop().
+    void watch(qintptr handle);
+    void stop();
+
+signals:
+    void hungUp();
+
+private:
+    void check();
+
+    int fd_ = -1;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+} // namespace velmora::link
