@@ -5,6 +5,8 @@
 # The root's mounts are undone and the folder removed on every way out, failure included.
 #   VELMORA_CI_MIRROR   the Debian mirror (default http://deb.debian.org/debian)
 #   VELMORA_CI_KEEP=1   keep the root afterwards (its mounts are still undone)
+#   VELMORA_CI_TMP      where the root is made (default /var/tmp: on disk, where /tmp may be
+#                       a small tmpfs); it needs about 3 GB
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 mirror=${VELMORA_CI_MIRROR:-http://deb.debian.org/debian}
@@ -15,7 +17,13 @@ if ! command -v debootstrap >/dev/null; then
     apt-get install -y -qq --no-install-recommends debootstrap >/dev/null
 fi
 
-root=$(mktemp -d /var/tmp/velmora-ci-debian13.XXXXXX)
+tmp=${VELMORA_CI_TMP:-/var/tmp}
+free_kb=$(df -Pk "$tmp" | awk 'NR == 2 { print $4 }')
+if [ "$free_kb" -lt $((3 * 1024 * 1024)) ]; then
+    echo "debian13: $tmp has $((free_kb / 1024)) MB free; the root needs about 3 GB (VELMORA_CI_TMP)" >&2
+    exit 1
+fi
+root=$(mktemp -d "$tmp/velmora-ci-debian13.XXXXXX")
 # The root directory of a system: its own users (apt's _apt) must reach into it.
 chmod 755 "$root"
 
@@ -37,6 +45,7 @@ stop_root_processes() {
 cleanup() {
     local status=$?
     set +e
+    rm -f "$root.debootstrap.log"
     stop_root_processes
     # Ours and any debootstrap left behind, the deepest first.
     local target
@@ -61,8 +70,7 @@ trap 'exit 143' TERM
 start=$SECONDS
 echo "debian13: debootstrap --variant=minbase trixie $root $mirror"
 debootstrap --variant=minbase trixie "$root" "$mirror" >"$root.debootstrap.log" 2>&1 ||
-    { tail -n 30 "$root.debootstrap.log" >&2; rm -f "$root.debootstrap.log"; exit 1; }
-rm -f "$root.debootstrap.log"
+    { tail -n 30 "$root.debootstrap.log" >&2; exit 1; }
 echo "debian13: root made in $((SECONDS - start)) s"
 
 for dir in proc dev dev/pts sys; do
