@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "../support/qtry.h"
+
 using velmora::test::ConsoleWindow;
 using velmora::test::SimRobot;
 using velmora::test::TraceEntry;

@@ -9,6 +9,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include "../support/qtry.h"
+
 #include <atomic>
 #include <chrono>
 #include <memory>

@@ -5,6 +5,8 @@
 
 #include <QtTest>
 
+#include "../support/qtry.h"
+
 #include <cerrno>
 #include <csignal>
 #include <ctime>

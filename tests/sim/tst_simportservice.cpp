@@ -10,6 +10,8 @@
 
 #include <QtTest>
 
+#include "../support/qtry.h"
+
 namespace sci = velmora::sci;
 using velmora::link::QtSerialPort;
 using velmora::sci::SensorPacket;

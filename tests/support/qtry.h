@@ -1,5 +1,6 @@
 #pragma once
-// Put before every test source by velmora_add_test.
+// Included after QtTest by the tests that use QTRY_ (not forced on every source: the simulator's
+// headers, which know no Qt, must come before Qt's `emit` macro).
 //
 // Qt 6.8's QTRY_IMPL takes the timeout as std::chrono::milliseconds and then keeps its count (a
 // long) in two int variables, qt_test_step and qt_test_timeoutValue, without a cast. The macro is
