@@ -12,8 +12,8 @@ namespace velmora::link
 // Tells when the far end of an open serial line hangs up: a USB adapter pulled out, a
 // pseudo-terminal's master closed. After a hang-up read() returns 0; Qt 6.4's QSerialPort took
 // that for a read error, Qt 6.7.1 and later (QSerialPortPrivate::readNotification) ignore it, so
-// a hang-up while nothing is written raises nothing, and the descriptor, readable for ever, keeps
-// Qt's read notifier firing. The hang-up itself shows in poll(): POLLHUP.
+// a hang-up while nothing is written raises nothing and the port stays open on a dead line. The
+// hang-up itself shows in poll(): POLLHUP.
 class HangUpWatch : public QObject
 {
     Q_OBJECT
