@@ -233,6 +233,8 @@ void App::readLine()
     const ssize_t n = ::read(line_.master(), buf, sizeof buf);
     if (n > 0) {
         trace_.hold();
+        // Read at every arrival: the other end may reopen at another speed at any time.
+        sim_.setLineBaud(line_.baud());
         sim_.receive(buf, static_cast<std::size_t>(n));
         flushWrites();
         trace_.release();

@@ -90,6 +90,26 @@ void PtyLine::close()
     others_ = 0;
 }
 
+int PtyLine::baud() const
+{
+    termios tio{};
+    if (slave_ < 0 || ::tcgetattr(slave_, &tio) != 0)
+        return 0;
+    static const struct {
+        speed_t code;
+        int rate;
+    } kRates[] = {{B300, 300},       {B600, 600},        {B1200, 1200},     {B2400, 2400},
+                  {B4800, 4800},     {B9600, 9600},      {B19200, 19200},   {B38400, 38400},
+                  {B57600, 57600},   {B115200, 115200},  {B230400, 230400}, {B460800, 460800},
+                  {B921600, 921600}, {B1000000, 1000000}};
+    const speed_t code = ::cfgetospeed(&tio);
+    for (const auto &r : kRates) {
+        if (r.code == code)
+            return r.rate;
+    }
+    return 0;
+}
+
 PtyLine::Change PtyLine::readWatch()
 {
     Change change = Change::None;

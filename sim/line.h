@@ -23,6 +23,9 @@ public:
     int master() const { return master_; }
     const std::string &device() const { return device_; }
 
+    // The speed the opener last set on the line (its termios), in baud; 0 if not a standard one.
+    int baud() const;
+
     // -1 when opens cannot be watched; then nothing is flushed.
     int watchFd() const { return watch_; }
     enum class Change { None, Opened, Closed };

@@ -188,10 +188,17 @@ std::string statusText(const Simulator &sim)
       << (sim.isLineUp() ? " on " + sim.device() : std::string(" unplugged"));
     if (options.paceBaud > 0)
         s << ", paced at " << options.paceBaud << " baud";
+    s << ", robot at " << r.baudRate() << " baud";
+    if (sim.lineBaud() > 0)
+        s << ", other end at " << sim.lineBaud() << " baud"
+          << (sim.speedsDiffer() ? " (MISMATCH)" : "");
     s << "\n";
-    s << "robot: " << (r.asleep() ? "asleep" : "awake") << ", " << modeName(r.mode())
-      << " mode, drive " << describeDrive(r.drive()) << ", motors " << int(r.motors()) << ", cycle "
-      << cycleName(r.autonomy().cycle())
+    s << "robot: "
+      << (options.off  ? "switched off"
+          : r.asleep() ? "asleep"
+                       : "awake")
+      << ", " << modeName(r.mode()) << " mode, drive " << describeDrive(r.drive()) << ", motors "
+      << int(r.motors()) << ", cycle " << cycleName(r.autonomy().cycle())
       << (r.autonomy().seekingDock() ? " (seeking the dock)" : "")
       << (r.docked() ? ", on the dock" : "") << "\n";
     char pose[128];

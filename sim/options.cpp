@@ -1,5 +1,7 @@
 #include "sim/options.h"
 
+#include "sim/sciprotocol.h"
+
 #include <charconv>
 #include <numbers>
 
@@ -182,6 +184,14 @@ std::string optionsError(const std::vector<std::string> &args, Options &options)
             o.port = static_cast<int>(*n);
         } else if (opt == "--asleep") {
             o.asleep = true;
+        } else if (opt == "--off") {
+            o.off = true;
+        } else if (opt == "--baud") {
+            const auto v = r.value();
+            const auto n = v ? parseNumber(*v, 1, 1'000'000) : std::nullopt;
+            if (!n || !isRobotBaudRate(static_cast<int>(*n)))
+                return "--baud needs one of the robot's rates: " + robotBaudRates();
+            o.baud = static_cast<int>(*n);
         } else if (opt == "--adapter-replies") {
             o.adapterReplies = true;
         } else if (opt == "--quiet") {
@@ -246,6 +256,10 @@ std::string usage()
            "Plays the robot and its Bluetooth adapter on a pseudo-terminal linked as port N.\n"
            "  --port N              port number (default 99)\n"
            "  --asleep              the robot sleeps until the adapter's AT pulse wakes it\n"
+           "  --off                 the robot is switched off: nothing is ever answered, not\n"
+           "                        even after a wake-up\n"
+           "  --baud RATE           the robot's line speed (default 57600); a console at\n"
+           "                        another speed gets, and sends, what a UART makes of it\n"
            "  --adapter-replies     the adapter answers each AT line (\"OK\" or \"ERROR\")\n"
            "  --trace FILE          JSON lines of everything received and sent\n"
            "  --quiet               no trace on standard output\n"

@@ -16,6 +16,8 @@ struct Options {
     bool adapterReplies = false;
     bool quiet = false;
     int paceBaud = 0; // 0: everything goes out at once
+    int baud = 57600; // the robot's own line speed; one of the rates its Baud command knows
+    bool off = false; // switched off or flat: nothing on the line is ever answered
     bool help = false;
     std::string traceFile;
     std::optional<Pose> pose; // heading in radians here; degrees on the command line

@@ -84,6 +84,8 @@ public:
     std::array<std::uint8_t, 3> leds() const { return leds_; }
     int songNotes(int song) const;
     int baudRate() const { return baud_; }
+    // The speed it powers up with (the Baud command changes it later).
+    void setPowerOnBaudRate(int rate) { baud_ = rate; }
 
     // Things that happened by themselves since the last call (safe-mode stops, docking ...).
     std::vector<std::string> takeEvents();

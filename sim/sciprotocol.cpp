@@ -1,5 +1,6 @@
 #include "sim/sciprotocol.h"
 
+#include <algorithm>
 #include <array>
 
 namespace velmora::sim
@@ -65,6 +66,19 @@ std::optional<int> baudRate(int code)
     if (code < 0 || code >= static_cast<int>(kBaudRates.size()))
         return std::nullopt;
     return kBaudRates[static_cast<std::size_t>(code)];
+}
+
+bool isRobotBaudRate(int rate)
+{
+    return std::find(kBaudRates.begin(), kBaudRates.end(), rate) != kBaudRates.end();
+}
+
+std::string robotBaudRates()
+{
+    std::string s;
+    for (int rate : kBaudRates)
+        s += (s.empty() ? "" : ", ") + std::to_string(rate);
+    return s;
 }
 
 std::optional<PacketSlice> packetSlice(int code)

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
 namespace velmora::sim
@@ -57,6 +58,9 @@ inline constexpr int kSongCount = 16;
 
 // The rates behind the Baud command's codes 0 to 11.
 std::optional<int> baudRate(int code);
+bool isRobotBaudRate(int rate);
+// "300, 600, ... 115200"
+std::string robotBaudRates();
 
 // Sensor packet 0 is the whole packet; codes 1 to 3 are slices of it.
 inline constexpr std::size_t kPacketSize = 26;

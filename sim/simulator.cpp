@@ -1,6 +1,7 @@
 #include "sim/simulator.h"
 
 #include "sim/operator_commands.h"
+#include "sim/uart.h"
 
 #include <algorithm>
 
@@ -15,6 +16,7 @@ Simulator::Simulator(const Options &options, const Clock &clock, Trace &trace)
     robot_.advanceTo(now);
     if (options_.pose)
         robot_.place(*options_.pose);
+    robot_.setPowerOnBaudRate(options_.baud);
     robot_.takeEvents();
     if (options_.faults.unplugAfterMs >= 0)
         unplugAt_ = now + options_.faults.unplugAfterMs / 1000.0;
@@ -42,13 +44,30 @@ void Simulator::flushIgnored(double now)
     ignored_.clear();
 }
 
+bool Simulator::speedsDiffer() const
+{
+    return lineBaud_ > 0 && lineBaud_ != robot_.baudRate();
+}
+
 void Simulator::receive(const std::uint8_t *data, std::size_t size)
 {
     const double now = clock_.now();
     robot_.advanceTo(now);
     drainEvents(now);
-    for (std::size_t i = 0; i < size; ++i) {
-        const std::uint8_t b = data[i];
+    if (options_.off) {
+        // The Bluetooth adapter takes its power from the robot too: nobody reads the line.
+        trace_.rx(now, {data, data + size},
+                  "Ignored " + plural(size, "byte") + " (robot switched off)");
+        return;
+    }
+    std::vector<std::uint8_t> arrived(data, data + size);
+    if (speedsDiffer()) {
+        arrived = readAtWrongSpeed(arrived, lineBaud_, robot_.baudRate());
+        trace_.info(now, plural(size, "byte") + " sent at " + std::to_string(lineBaud_) +
+                             " baud reach the robot at " + std::to_string(robot_.baudRate()) +
+                             " baud as " + plural(arrived.size(), "byte"));
+    }
+    for (const std::uint8_t b : arrived) {
         switch (adapter_.push(b)) {
         case BluetoothAdapter::Result::Consumed:
             break;
@@ -108,6 +127,17 @@ void Simulator::queueWrite(double due, std::vector<std::uint8_t> bytes, std::str
 {
     if (!lineUp_ || bytes.empty())
         return;
+    if (speedsDiffer()) {
+        const std::size_t sent = bytes.size();
+        bytes = readAtWrongSpeed(bytes, robot_.baudRate(), lineBaud_);
+        meaning += " (" + plural(sent, "byte") + " sent at " + std::to_string(robot_.baudRate()) +
+                   " baud, read at " + std::to_string(lineBaud_) + " baud as " +
+                   plural(bytes.size(), "byte") + ")";
+        if (bytes.empty()) {
+            trace_.info(clock_.now(), meaning);
+            return;
+        }
+    }
     // The line is a queue: nothing overtakes an earlier write.
     if (!writes_.empty())
         due = std::max(due, writes_.back().due);

@@ -27,6 +27,12 @@ public:
 
     Simulator(const Options &options, const Clock &clock, Trace &trace);
 
+    // The speed the other end has set on the line (0: unknown, taken as the robot's own). Bytes
+    // either way cross a speed mismatch as a UART at the wrong speed makes of them.
+    void setLineBaud(int baud) { lineBaud_ = baud; }
+    int lineBaud() const { return lineBaud_; }
+    bool speedsDiffer() const;
+
     // Bytes just read from the line.
     void receive(const std::uint8_t *data, std::size_t size);
     void receive(const std::vector<std::uint8_t> &bytes) { receive(bytes.data(), bytes.size()); }
@@ -96,6 +102,7 @@ private:
     std::vector<std::uint8_t> ignored_;
     std::string ignoredWhy_;
     long answers_ = 0;
+    int lineBaud_ = 0;
     bool lineUp_ = true;
     std::string device_;
     double unplugAt_ = kNever;
