@@ -5,7 +5,7 @@ include(GNUInstallDirs)
 # Where the build puts each program, for scripts: velmora-programs.sh in the
 # build directory sets velmora_bin and velmora_sim_bin when sourced.
 set(program_paths "")
-foreach(program velmora velmora-sim)
+foreach(program velmora velmora-sim velmora-probe)
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
     string(REPLACE "-" "_" var ${program})

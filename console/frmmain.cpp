@@ -324,10 +324,7 @@ void FrmMain::refreshPortTip()
         lines << tr("Ports on this machine:");
     bool unnumbered = false;
     for (const link::PortChoice &p : ports) {
-        const QString number = p.number > 0 ? QString::number(p.number) : tr("(no number)");
-        const QString about =
-            p.description.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(p.description);
-        lines << QStringLiteral("%1  %2%3").arg(number, p.device, about);
+        lines << link::portChoiceLine(p);
         unnumbered = unnumbered || p.number <= 0;
     }
     if (unnumbered && !numberingHint_.isEmpty())

@@ -29,6 +29,11 @@ QString portLinkFolder();
 // "Port 7 has no device: /dev/ttyS6 does not exist. ..." with a hint on how to give it one.
 QString missingDeviceMessage(int number, const QString &device);
 
+// An open refused with an access error: the operator lacks the rights to the device, or
+// another program holds it.
+enum class AccessRefusal { NotAllowed, Busy };
+AccessRefusal accessRefusal(const QString &device);
+
 // The platform refused the open with an access error: either the operator lacks the rights
 // to the device (with how to get them) or another program holds it.
 QString accessRefusedMessage(int number, const QString &device);

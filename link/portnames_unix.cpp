@@ -88,10 +88,16 @@ QString missingDeviceMessage(int number, const QString &device)
         .arg(device, portLinkFolder(), linkPath(number));
 }
 
+AccessRefusal accessRefusal(const QString &device)
+{
+    // Rights that allow the open leave only another holder: a lock file or exclusive mode.
+    const QFileInfo info(device);
+    return info.isReadable() && info.isWritable() ? AccessRefusal::Busy : AccessRefusal::NotAllowed;
+}
+
 QString accessRefusedMessage(int number, const QString &device)
 {
-    const QFileInfo info(device);
-    if (!info.isReadable() || !info.isWritable())
+    if (accessRefusal(device) == AccessRefusal::NotAllowed)
         return QStringLiteral(
                    "Port %1 (%2) cannot be opened: permission denied. To get access on Debian, add "
                    "yourself to the dialout group with \"sudo adduser $USER dialout\", then log "

@@ -30,6 +30,12 @@ QString missingDeviceMessage(int number, const QString &device)
         .arg(device);
 }
 
+AccessRefusal accessRefusal(const QString &)
+{
+    // Windows refuses a second open of a COM port with an access error.
+    return AccessRefusal::Busy;
+}
+
 QString accessRefusedMessage(int number, const QString &device)
 {
     // Windows refuses a second open of a COM port with an access error.

@@ -30,4 +30,13 @@ struct PortChoice {
     }
 };
 
+// "3  /dev/ttyUSB0  (FT232R USB UART)": one port as the port number's tooltip lists it.
+inline QString portChoiceLine(const PortChoice &p)
+{
+    const QString number = p.number > 0 ? QString::number(p.number) : QStringLiteral("(no number)");
+    const QString about =
+        p.description.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(p.description);
+    return QStringLiteral("%1  %2%3").arg(number, p.device, about);
+}
+
 } // namespace velmora::link

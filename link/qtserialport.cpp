@@ -71,14 +71,19 @@ bool QtSerialPort::portOpen() const
 
 QString QtSerialPort::portText() const
 {
+    if (!devicePath_.isEmpty())
+        return device_;
     return tr("Port %1 (%2)").arg(commPort()).arg(device_);
 }
 
 bool QtSerialPort::openDevice()
 {
-    const PortDevice target = portDevice(commPort());
+    const PortDevice target =
+        devicePath_.isEmpty() ? portDevice(commPort()) : PortDevice{devicePath_, QString()};
     device_ = target.device;
+    refusal_ = OpenRefusal::None;
     if (!target.problem.isEmpty()) {
+        refusal_ = OpenRefusal::NoDevice;
         setError(target.problem);
         return false;
     }
@@ -88,16 +93,22 @@ bool QtSerialPort::openDevice()
         const QSerialPort::SerialPortError why = port_.error();
         const QString detail = port_.errorString();
         port_.clearError();
-        if (why == QSerialPort::PermissionError)
+        if (why == QSerialPort::PermissionError) {
+            refusal_ = accessRefusal(device_) == AccessRefusal::Busy ? OpenRefusal::Busy
+                                                                     : OpenRefusal::NotAllowed;
             setError(accessRefusedMessage(commPort(), device_));
-        else if (why == QSerialPort::DeviceNotFoundError)
+        } else if (why == QSerialPort::DeviceNotFoundError) {
+            refusal_ = OpenRefusal::NoDevice;
             setError(missingDeviceMessage(commPort(), device_));
-        else
+        } else {
+            refusal_ = OpenRefusal::Other;
             setError(tr("%1 cannot be opened: %2.").arg(portText(), detail));
+        }
         return false;
     }
 
     if (!applyLineSettings()) {
+        refusal_ = OpenRefusal::Settings;
         const QSignalBlocker quiet(port_);
         port_.close();
         return false;

@@ -35,6 +35,13 @@ public:
     // The device in use, or the one the last open tried.
     QString device() const override { return device_; }
 
+    // Opens this device instead of the one the port number gives; empty: by number again.
+    void setDevicePath(const QString &path) { devicePath_ = path; }
+
+    // Why the last open failed, for a caller that must tell the reasons apart.
+    enum class OpenRefusal { None, NoDevice, NotAllowed, Busy, Settings, Other };
+    OpenRefusal openRefusal() const { return refusal_; }
+
     std::chrono::milliseconds settleTime() const { return settle_; }
     void setSettleTime(std::chrono::milliseconds settle) { settle_ = settle; }
 
@@ -57,6 +64,8 @@ private:
     HangUpWatch hangUp_;
     std::chrono::milliseconds settle_ = kDefaultSettle;
     QString device_;
+    QString devicePath_;
+    OpenRefusal refusal_ = OpenRefusal::None;
 };
 
 } // namespace velmora::link

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+namespace velmora::probe
+{
+
+// Whether bytes that came back after a sensor request are the robot's answer, read through the
+// console's own decoder, so what is checked is what the live view would show.
+struct AnswerCheck {
+    bool robot = false;
+    // Why not, naming the check that failed; empty when robot.
+    QString failed;
+    // Bits the protocol leaves unused that came back set: worth saying, not a refusal.
+    QStringList warnings;
+
+    // The decoded values, when the answer counts.
+    int chargeMah = 0;
+    int capacityMah = 0;
+    int voltageMv = 0;
+    int currentMa = 0;
+    int temperatureC = 0;
+    QString chargingState;
+    // Bumpers, cliffs and wheel drops that are on, in the decoder's words.
+    QStringList sensorsOn;
+};
+
+// A battery of these robots shows no more than this range on its voltage and temperature.
+inline constexpr int kMinVoltageMv = 8000;
+inline constexpr int kMaxVoltageMv = 22000;
+inline constexpr int kMinTemperatureC = -20;
+inline constexpr int kMaxTemperatureC = 70;
+
+AnswerCheck checkAnswer(const QByteArray &bytes);
+
+// "8e 00 4f 4b" and ".. ..OK": a sample of what came back, at most limit bytes.
+QString hexSample(const QByteArray &bytes, int limit = 32);
+QString textSample(const QByteArray &bytes, int limit = 32);
+
+} // namespace velmora::probe
