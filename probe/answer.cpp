@@ -12,9 +12,8 @@ namespace velmora::probe
 namespace
 {
 
-// Bumps and wheel drops show as indicators, cliffs and wheel over currents as stops; the report
-// lines say which.
-class NoteSink : public sci::SensorEventSink
+// The report's lines say all the probe needs; the walk's calls are of no use here.
+class IgnoreSink : public sci::SensorEventSink
 {
 public:
     void showIndicator(sci::SensorIndicator) override {}
@@ -58,7 +57,7 @@ AnswerCheck checkAnswer(const QByteArray &bytes)
     }
     sci::SensorPacket packet{};
     std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char *>(packet.data()));
-    NoteSink sink;
+    IgnoreSink sink;
     const QString report = QString::fromStdString(sci::DecodeSensorPacket(packet, sink));
 
     static const QRegularExpression state(QStringLiteral("Charging State = ([A-Za-z ]+)\\r\\n"));
@@ -110,6 +109,16 @@ AnswerCheck checkAnswer(const QByteArray &bytes)
             c.sensorsOn << QLatin1String(name);
     }
     return c;
+}
+
+qsizetype answerInside(const QByteArray &bytes)
+{
+    const auto size = static_cast<qsizetype>(sci::kSensorPacketSize);
+    for (qsizetype at = 0; at + size <= bytes.size() && bytes.size() > size; ++at) {
+        if (checkAnswer(bytes.mid(at, size)).robot)
+            return at;
+    }
+    return -1;
 }
 
 QString hexSample(const QByteArray &bytes, int limit)

@@ -35,6 +35,9 @@ inline constexpr int kMaxTemperatureC = 70;
 
 AnswerCheck checkAnswer(const QByteArray &bytes);
 
+// Where an answer that counts sits inside more bytes than one answer, or -1.
+qsizetype answerInside(const QByteArray &bytes);
+
 // "8e 00 4f 4b" and ".. ..OK": a sample of what came back, at most limit bytes.
 QString hexSample(const QByteArray &bytes, int limit = 32);
 QString textSample(const QByteArray &bytes, int limit = 32);

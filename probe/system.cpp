@@ -47,8 +47,11 @@ int ptyIndex(const QString &device)
 DeviceAccess deviceAccess(const QString &device)
 {
     DeviceAccess a;
+    // getpwuid hands back one static record: keep what is needed before the next call.
     const passwd *me = ::getpwuid(::geteuid());
-    a.user = me ? QString::fromLocal8Bit(me->pw_name) : QString::number(::geteuid());
+    const QByteArray myName = me ? QByteArray(me->pw_name) : QByteArray();
+    const gid_t myGid = me ? me->pw_gid : ::getegid();
+    a.user = me ? QString::fromLocal8Bit(myName) : QString::number(::geteuid());
     struct stat st {
     };
     if (::stat(QFile::encodeName(device).constData(), &st) != 0)
@@ -65,12 +68,12 @@ DeviceAccess deviceAccess(const QString &device)
     std::vector<gid_t> now(static_cast<std::size_t>(n > 0 ? n : 0));
     if (n > 0 && ::getgroups(n, now.data()) == n)
         a.inGroupNow = a.inGroupNow || std::find(now.begin(), now.end(), st.st_gid) != now.end();
-    if (me) {
+    if (!myName.isEmpty()) {
         int count = 64;
         std::vector<gid_t> listed(static_cast<std::size_t>(count));
-        if (::getgrouplist(me->pw_name, me->pw_gid, listed.data(), &count) < 0) {
+        if (::getgrouplist(myName.constData(), myGid, listed.data(), &count) < 0) {
             listed.resize(static_cast<std::size_t>(count));
-            ::getgrouplist(me->pw_name, me->pw_gid, listed.data(), &count);
+            ::getgrouplist(myName.constData(), myGid, listed.data(), &count);
         }
         listed.resize(static_cast<std::size_t>(count > 0 ? count : 0));
         a.inGroupListed = std::find(listed.begin(), listed.end(), st.st_gid) != listed.end();

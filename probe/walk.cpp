@@ -220,7 +220,6 @@ private:
         } else {
             step(QStringLiteral("%1 Going on without the wake-up pulse.").arg(port_.errorString()));
             wakeTried_ = QStringLiteral("the wake-up pulse on RTS, which this line cannot carry");
-            rtsRefused_ = true;
         }
     }
 
@@ -493,11 +492,8 @@ private:
                                .arg(wakeTried_, speedList(speeds))
                                .arg(timing_.answerMs);
         report_.details << QStringLiteral("Likely causes, the most likely first:");
-        QString asleep = QStringLiteral("1. The robot is asleep: press its power button, then run "
-                                        "the probe again.");
-        if (rtsRefused_)
-            asleep += QStringLiteral(" (This line cannot carry the RTS wake-up pulse.)");
-        report_.details << asleep
+        report_.details << QStringLiteral("1. The robot is asleep: press its power button, then "
+                                          "run the probe again.")
                         << QStringLiteral("2. It is switched off, or its battery is flat: switch "
                                           "it on, or leave it on its charger for a while.");
         if (adapterAnswered_)
@@ -531,16 +527,31 @@ private:
         }
         const QString speed = QStringLiteral(
             "Wrong speed: none of the speeds tried gave the robot's answer. A robot set to "
-            "another speed with its Baud command keeps it until its battery is taken out: "
-            "give that speed with --settings RATE,n,8,1.");
+            "another speed with its Baud command answers only at that speed: give it with "
+            "--settings RATE,n,8,1.");
         const QString other =
             QStringLiteral("Another device on this port: %1 may not lead to the robot's adapter "
                            "(a modem, a GPS receiver, a serial console); check which device the "
                            "port number points to.")
                 .arg(device_);
-        report_.details << QStringLiteral("Likely causes, the most likely first:")
-                        << QStringLiteral("1. ") + (looksLikeText ? other : speed)
-                        << QStringLiteral("2. ") + (looksLikeText ? speed : other);
+        QStringList causes = looksLikeText ? QStringList{other, speed} : QStringList{speed, other};
+        for (const Garbage &g : garbage_) {
+            const qsizetype at = answerInside(g.bytes);
+            if (at < 0)
+                continue;
+            causes.prepend(
+                QStringLiteral("Bytes out of step: the robot's answer is there at %1 baud, after "
+                               "%2 and followed by %3 more. Something on the line adds bytes (a "
+                               "noisy cable, an adapter, another program writing to the port); "
+                               "the console drops every read that is not exactly 26 bytes.")
+                    .arg(g.baud)
+                    .arg(bytesText(at))
+                    .arg(g.bytes.size() - at - 26));
+            break;
+        }
+        report_.details << QStringLiteral("Likely causes, the most likely first:");
+        for (int i = 0; i < causes.size(); ++i)
+            report_.details << QStringLiteral("%1. %2").arg(i + 1).arg(causes[i]);
         report_.todo << QStringLiteral("Look at the sample above: text points to another device, "
                                        "bytes of no pattern to a wrong speed.");
         return finish(NotTheRobot,
@@ -556,7 +567,6 @@ private:
     QString device_;
     QString lost_;
     QString wakeTried_;
-    bool rtsRefused_ = false;
     bool adapterAnswered_ = false;
     QList<int> speedsTried_;
     QList<Garbage> garbage_;
