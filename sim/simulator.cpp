@@ -127,17 +127,6 @@ void Simulator::queueWrite(double due, std::vector<std::uint8_t> bytes, std::str
 {
     if (!lineUp_ || bytes.empty())
         return;
-    if (speedsDiffer()) {
-        const std::size_t sent = bytes.size();
-        bytes = readAtWrongSpeed(bytes, robot_.baudRate(), lineBaud_);
-        meaning += " (" + plural(sent, "byte") + " sent at " + std::to_string(robot_.baudRate()) +
-                   " baud, read at " + std::to_string(lineBaud_) + " baud as " +
-                   plural(bytes.size(), "byte") + ")";
-        if (bytes.empty()) {
-            trace_.info(clock_.now(), meaning);
-            return;
-        }
-    }
     // The line is a queue: nothing overtakes an earlier write.
     if (!writes_.empty())
         due = std::max(due, writes_.back().due);
@@ -153,12 +142,34 @@ double Simulator::nextByteAt() const
     return byteSeconds_ > 0 ? std::max(w.due, lineFreeAt_) + byteSeconds_ : w.due;
 }
 
-std::size_t Simulator::dueBytes() const
+bool Simulator::meetLineSpeed(Write &w)
 {
+    w.onLine = true;
+    if (!speedsDiffer())
+        return true;
+    const std::size_t sent = w.bytes.size();
+    w.bytes = readAtWrongSpeed(w.bytes, robot_.baudRate(), lineBaud_);
+    w.meaning += " (" + plural(sent, "byte") + " sent at " + std::to_string(robot_.baudRate()) +
+                 " baud, read at " + std::to_string(lineBaud_) + " baud as " +
+                 plural(w.bytes.size(), "byte") + ")";
+    if (!w.bytes.empty())
+        return true;
+    trace_.info(clock_.now(), w.meaning);
+    return false;
+}
+
+std::size_t Simulator::dueBytes()
+{
+    const double now = clock_.now();
+    while (!writes_.empty() && !writes_.front().onLine && writes_.front().due <= now) {
+        if (meetLineSpeed(writes_.front()))
+            break;
+        writes_.pop_front();
+        frontSent_ = 0;
+    }
     if (writes_.empty())
         return 0;
     const Write &w = writes_.front();
-    const double now = clock_.now();
     const std::size_t left = w.bytes.size() - frontSent_;
     if (byteSeconds_ <= 0)
         return w.due <= now ? left : 0;

@@ -43,6 +43,7 @@ public:
         double due;
         std::vector<std::uint8_t> bytes;
         std::string meaning;
+        bool onLine = false; // it has met the line's speed
     };
     // The oldest write not yet sent whole, or nullptr. Writes keep their order whatever their
     // times.
@@ -50,8 +51,9 @@ public:
     // Bytes of the front write already handed to the line.
     std::size_t frontSent() const { return frontSent_; }
     // How many more of them may go to the line now: the rest once it falls due, or, paced,
-    // those whose last bit would have arrived by now.
-    std::size_t dueBytes() const;
+    // those whose last bit would have arrived by now. A write that falls due crosses the line's
+    // speed as it stands then: across a mismatch it is what the other end reads.
+    std::size_t dueBytes();
     // n of the due bytes went to the line; the write is traced when its last byte goes.
     void sent(std::size_t n);
     // The front write is thrown away instead.
@@ -87,6 +89,8 @@ private:
     void queueAnswer(int code, const std::vector<std::uint8_t> &answer);
     void queueWrite(double due, std::vector<std::uint8_t> bytes, std::string meaning);
     double nextByteAt() const;
+    // The front write meets the line's speed once it falls due; false if nothing of it arrives.
+    bool meetLineSpeed(Write &w);
     void flushIgnored(double now);
     void drainEvents(double now);
 

@@ -3,6 +3,8 @@
 
 #include "simrig.h"
 
+#include "sim/uart.h"
+
 #include <QtTest>
 
 #include <algorithm>
@@ -157,6 +159,89 @@ private slots:
         QCOMPARE(rig.drain().size(), 26);
     }
 
+    // A receiver at the wrong speed, worked out bit by bit: 128 is a start bit and seven low
+    // data bits, then two high bits.
+    void wrongSpeed_data()
+    {
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<int>("sentBaud");
+        QTest::addColumn<int>("readBaud");
+        QTest::addColumn<QByteArray>("read");
+        QTest::newRow("same speed") << kSafe + kSensors0 << 57600 << 57600 << kSafe + kSensors0;
+        // Read at twice the speed, the long low run holds through the stop bit: framing error.
+        QTest::newRow("twice as fast, byte lost") << kStart << 57600 << 115200 << QByteArray();
+        // Read at half the speed, the low run ends after three data bits; the rest read high.
+        QTest::newRow("half as fast, byte changed") << kStart << 115200 << 57600 << bytes({0xf8});
+        QTest::newRow("sensor request at 57600 read at 115200")
+            << kSensors0 << 57600 << 115200 << bytes({248, 224});
+    }
+    void wrongSpeed()
+    {
+        QFETCH(QByteArray, sent);
+        QFETCH(int, sentBaud);
+        QFETCH(int, readBaud);
+        QFETCH(QByteArray, read);
+        const std::vector<std::uint8_t> in(sent.begin(), sent.end());
+        QCOMPARE(joined(readAtWrongSpeed(in, sentBaud, readBaud)), read);
+    }
+
+    // The robot's own speed against the speed the other end set: at the same speed the answer
+    // is whole; across a mismatch neither side gets what the other sent; switched off, nothing.
+    void lineSpeed_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("lineBaud");
+        QTest::addColumn<bool>("wake");
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("answered");
+        QTest::newRow("default, line unknown") << QStringList{} << 0 << false << "passive" << 26;
+        QTest::newRow("robot at 115200, line 115200")
+            << QStringList{"--baud", "115200"} << 115200 << false << "passive" << 26;
+        QTest::newRow("robot at 115200, line 57600")
+            << QStringList{"--baud", "115200"} << 57600 << false << "off" << 0;
+        QTest::newRow("robot at 57600, line 19200")
+            << QStringList{} << 19200 << false << "off" << 0;
+        QTest::newRow("switched off, woken")
+            << QStringList{"--off", "--adapter-replies"} << 57600 << true << "off" << 0;
+    }
+    void lineSpeed()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, lineBaud);
+        QFETCH(bool, wake);
+        QFETCH(QString, mode);
+        QFETCH(int, answered);
+        Options o;
+        QCOMPARE(parse(args, o), QString());
+        Rig rig(o);
+        rig.sim->setLineBaud(lineBaud);
+        if (wake)
+            QCOMPARE(rig.send("+++\rATSW22,6,1,1\rATSW23,6,0,1\rATSW23,6,1,1\rATMD\r"),
+                     QByteArray());
+        rig.send(kStart);
+        QCOMPARE(rig.send(kSensors0).size(), answered);
+        QCOMPARE(rig.mode(), mode);
+    }
+
+    // An answer in flight when the other end changes speed is read at the new speed: it no
+    // longer has 26 bytes.
+    void answerReadAtWrongSpeed()
+    {
+        Options o;
+        o.baud = 115200;
+        o.faults.delayMs = 50;
+        Rig rig(o);
+        rig.sim->setLineBaud(115200);
+        rig.send(kStart + kSensors0);
+        const std::array<std::uint8_t, kPacketSize> packet = rig.robot().packet(false);
+        rig.sim->setLineBaud(57600);
+        rig.clock.advance(0.05);
+        const QByteArray expected =
+            joined(readAtWrongSpeed({packet.begin(), packet.end()}, 115200, 57600));
+        QVERIFY(expected.size() != 26);
+        QCOMPARE(rig.drain(), expected);
+    }
+
     void optionParsing_data()
     {
         QTest::addColumn<QStringList>("args");
@@ -173,6 +258,10 @@ private slots:
         QTest::newRow("pace too slow")
             << QStringList{"--pace", "299"} << "--pace needs a baud rate from 300 to 1000000";
         QTest::newRow("unknown") << QStringList{"--fast"} << "unknown option \"--fast\"";
+        QTest::newRow("baud not the robot's")
+            << QStringList{"--baud", "56000"}
+            << "--baud needs one of the robot's rates: 300, 600, 1200, 2400, 4800, 9600, "
+               "14400, 19200, 28800, 38400, 57600, 115200";
     }
 
     void optionParsing()
