@@ -552,8 +552,8 @@ private:
         report_.details << QStringLiteral("Likely causes, the most likely first:");
         for (int i = 0; i < causes.size(); ++i)
             report_.details << QStringLiteral("%1. %2").arg(i + 1).arg(causes[i]);
-        report_.todo << QStringLiteral("Look at the sample above: text points to another device, "
-                                       "bytes of no pattern to a wrong speed.");
+        report_.todo << QStringLiteral("Go through the likely causes above in order, and run the "
+                                       "probe again after each.");
         return finish(NotTheRobot,
                       QStringLiteral("Something answers at %1 baud, but not as the robot.")
                           .arg(speedList(where)));

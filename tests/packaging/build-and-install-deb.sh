@@ -48,7 +48,7 @@ recommends=$(dpkg-deb -f "$deb" Recommends)
 apt-get install -y -qq ./velmora_*.deb
 installed=1
 
-for program in velmora velmora-sim; do
+for program in velmora velmora-sim velmora-probe; do
     [ "$(command -v "$program")" = /usr/bin/$program ] || fail "$program is not at /usr/bin/$program"
 done
 desktop=/usr/share/applications/org.velmora.Velmora.desktop
@@ -73,6 +73,17 @@ out=$(echo quit | timeout 20 velmora-sim --port 98) || fail "velmora-sim did not
 echo "deb: velmora-sim said: $out"
 [[ "$out" == *"Simulated robot ready on port 98 "* ]] || fail "no ready line from velmora-sim"
 [ ! -L "$XDG_CONFIG_HOME/velmora/ports/com98" ] || fail "velmora-sim left its port link behind"
+
+# The probe from the package: its help lists the exit statuses; against the simulator it finds
+# the robot.
+help=$(velmora-probe --help) || fail "velmora-probe --help failed"
+[[ "$help" == *"  6  something answers, but not as the robot"* ]] || fail "velmora-probe --help lacks the exit statuses"
+velmora-sim --port 97 --quiet </dev/null >/dev/null & sim=$!
+for _ in $(seq 50); do [ -L "$XDG_CONFIG_HOME/velmora/ports/com97" ] && break; sleep 0.1; done
+probe=$(velmora-probe 97) || { kill $sim; fail "velmora-probe against velmora-sim: $probe"; }
+kill $sim
+wait $sim || true
+echo "deb: velmora-probe said: $(echo "$probe" | grep Diagnosis)"
 
 # The console as the menu starts it: the desktop entry's Exec line, on a
 # virtual display, until its window shows; then closed as by its close button.

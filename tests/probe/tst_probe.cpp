@@ -1,0 +1,179 @@
+// velmora-probe against the simulator: each row a situation a person meets at the robot, the
+// exit status it must end with and the words it must use.
+
+#include "link/qtserialport.h"
+#include "simrobot.h"
+
+#include <QElapsedTimer>
+#include <QtTest>
+
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <memory>
+
+using velmora::test::SimRobot;
+
+namespace
+{
+
+// What the rig does besides the simulator.
+enum class Rig {
+    None,
+    NoPort,     // a port number with no device
+    Unplug,     // the simulator's line is pulled once the probe asks for sensors
+    Busy,       // this test holds the port open with the console's port code
+    NotAllowed, // the probe runs as a user who may not open the device
+};
+
+constexpr int kPort = 41;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Rig)
+
+class TestProbe : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void scenarios_data()
+    {
+        QTest::addColumn<QStringList>("simOptions");
+        QTest::addColumn<QString>("simCommand");
+        QTest::addColumn<QStringList>("probeOptions");
+        QTest::addColumn<Rig>("rig");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QStringList>("words");
+
+        QTest::newRow("right speed")
+            << QStringList{} << QString() << QStringList{} << Rig::None << 0
+            << QStringList{"The robot answers at 57600,n,8,1",
+                           "Battery: 2500 of 2700 mAh (92 %)",
+                           "none is on",
+                           "as given",
+                           "passive mode",
+                           "no RTS line"};
+        QTest::newRow("robot at 115200, default settings")
+            << QStringList{"--baud", "115200"} << QString() << QStringList{} << Rig::None << 0
+            << QStringList{"at 57600 baud.\n- Nothing came back", "The robot answers at 115200",
+                           "Type 115200,n,8,1 into the console's settings box"};
+        QTest::newRow("asleep, woken by the Bluetooth adapter")
+            << QStringList{"--asleep", "--adapter-replies"} << QString()
+            << QStringList{"--adapter", "wexbin"} << Rig::None << 0
+            << QStringList{"AT wake-up lines", "\"OK\\r\\nOK\\r\\n", "The robot answers at 57600"};
+        QTest::newRow("bumped") << QStringList{} << QStringLiteral("bump left") << QStringList{}
+                                << Rig::None << 0 << QStringList{"On now: Bump Left"};
+        QTest::newRow("off") << QStringList{"--off", "--adapter-replies"} << QString()
+                             << QStringList{"--adapter", "wexbin"} << Rig::None << 5
+                             << QStringList{"silent at every speed", "57600, 115200 and 19200",
+                                            "1. The robot is asleep", "2. It is switched off",
+                                            "3. The cable"};
+        QTest::newRow("answer out of step")
+            << QStringList{"--stray-before", "2"} << QString() << QStringList{} << Rig::None << 6
+            << QStringList{"28 bytes", "aa aa 00", "after 2 bytes and followed by 0 more"};
+        QTest::newRow("unplugged in the middle")
+            << QStringList{"--off"} << QString() << QStringList{} << Rig::Unplug << 2
+            << QStringList{"went away in the middle of the walk", "Ports on this machine"};
+        QTest::newRow("no such port")
+            << QStringList{} << QString() << QStringList{} << Rig::NoPort << 2
+            << QStringList{"There is no port 97", QStringLiteral("  %1  /dev/pts/").arg(kPort),
+                           "/dev/serial/by-id"};
+        QTest::newRow("busy") << QStringList{} << QString() << QStringList{} << Rig::Busy << 4
+                              << QStringList{"is busy", "holds the lock file",
+                                             "holds the other end of this pseudo-terminal"};
+        QTest::newRow("not allowed")
+            << QStringList{} << QString() << QStringList{} << Rig::NotAllowed << 3
+            << QStringList{"permission denied", "belongs to user", "log out and in again"};
+    }
+
+    void scenarios()
+    {
+        QFETCH(QStringList, simOptions);
+        QFETCH(QString, simCommand);
+        QFETCH(QStringList, probeOptions);
+        QFETCH(Rig, rig);
+        QFETCH(int, exitCode);
+        QFETCH(QStringList, words);
+
+        SimRobot sim(QString(), kPort, simOptions);
+        QString ready;
+        QVERIFY2(sim.waitReady(&ready), qPrintable(ready));
+        if (!simCommand.isEmpty()) {
+            const qsizetype from = sim.output().size();
+            sim.command(simCommand);
+            QVERIFY(sim.waitForOutput(QStringLiteral("\n"), 5000, from));
+        }
+
+        QString program = QStringLiteral(VELMORA_PROBE_PATH);
+        QStringList args{QString::number(kPort)};
+        std::unique_ptr<velmora::link::QtSerialPort> holder;
+        switch (rig) {
+        case Rig::None:
+        case Rig::Unplug:
+            break;
+        case Rig::NoPort:
+            args = QStringList{QStringLiteral("97")};
+            break;
+        case Rig::Busy:
+            // Held as the console holds it: the serial lock file, which stops even root.
+            holder = std::make_unique<velmora::link::QtSerialPort>();
+            holder->setDevicePath(sim.device());
+            QVERIFY2(holder->setPortOpen(true), qPrintable(holder->errorString()));
+            words << QStringLiteral("Held by PID %1").arg(QCoreApplication::applicationPid());
+            break;
+        case Rig::NotAllowed:
+            args = QStringList{sim.device()};
+            if (::geteuid() == 0) {
+                // Root opens anything: the probe runs as nobody against a device of the
+                // dialout group, as a serial adapter's device is.
+                const group *dialout = ::getgrnam("dialout");
+                QVERIFY(dialout);
+                QCOMPARE(::chown(QFile::encodeName(sim.device()).constData(), 0, dialout->gr_gid),
+                         0);
+                QCOMPARE(::chmod(QFile::encodeName(sim.device()).constData(), 0660), 0);
+                args.prepend(program);
+                args = QStringList{"--reuid=65534", "--regid=65534", "--clear-groups"} + args;
+                program = QStringLiteral("setpriv");
+                words << "You (nobody) are not in the group dialout"
+                      << "sudo adduser nobody dialout";
+            } else {
+                QCOMPARE(::chmod(QFile::encodeName(sim.device()).constData(), 0), 0);
+            }
+            break;
+        }
+
+        QProcess probe;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_CONFIG_HOME"), sim.configHome());
+        probe.setProcessEnvironment(env);
+        QElapsedTimer took;
+        took.start();
+        probe.start(program, args + probeOptions);
+        QVERIFY(probe.waitForStarted());
+        if (rig == Rig::Unplug) {
+            QByteArray seen;
+            while (!seen.contains("Asked for the sensor packet") && probe.waitForReadyRead(5000))
+                seen += probe.readAllStandardOutput();
+            sim.command(QStringLiteral("unplug"));
+        }
+        QVERIFY(probe.waitForFinished(10000));
+        const qint64 ms = took.elapsed();
+        const QString out = QString::fromUtf8(probe.readAll() + probe.readAllStandardError());
+        const QString shown =
+            QStringLiteral("%1 ms, exit %2:\n%3").arg(ms).arg(probe.exitCode()).arg(out);
+        QCOMPARE(probe.exitCode(), exitCode);
+        for (const QString &w : words) {
+            if (rig != Rig::Unplug || w != words.last())
+                QVERIFY2(out.contains(w),
+                         qPrintable(QStringLiteral("no \"%1\" in %2").arg(w, shown)));
+        }
+        // Silent at every speed, the walk is still over within 3 s.
+        if (exitCode == 5)
+            QVERIFY2(ms < 3000, qPrintable(shown));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProbe)
+#include "tst_probe.moc"
