@@ -75,7 +75,7 @@ private slots:
             << QStringList{"28 bytes", "aa aa 00", "after 2 bytes and followed by 0 more"};
         QTest::newRow("unplugged in the middle")
             << QStringList{"--off"} << QString() << QStringList{} << Rig::Unplug << 2
-            << QStringList{"went away in the middle of the walk", "Ports on this machine"};
+            << QStringList{"went away in the middle of the walk", "The port reported"};
         QTest::newRow("no such port")
             << QStringList{} << QString() << QStringList{} << Rig::NoPort << 2
             << QStringList{"There is no port 97", QStringLiteral("  %1  /dev/pts/").arg(kPort),
@@ -164,11 +164,8 @@ private slots:
         const QString shown =
             QStringLiteral("%1 ms, exit %2:\n%3").arg(ms).arg(probe.exitCode()).arg(out);
         QCOMPARE(probe.exitCode(), exitCode);
-        for (const QString &w : words) {
-            if (rig != Rig::Unplug || w != words.last())
-                QVERIFY2(out.contains(w),
-                         qPrintable(QStringLiteral("no \"%1\" in %2").arg(w, shown)));
-        }
+        for (const QString &w : words)
+            QVERIFY2(out.contains(w), qPrintable(QStringLiteral("no \"%1\" in %2").arg(w, shown)));
         // Silent at every speed, the walk is still over within 3 s.
         if (exitCode == 5)
             QVERIFY2(ms < 3000, qPrintable(shown));
