@@ -504,6 +504,10 @@ private:
                 "3. The cable: TX and RX swapped (a null-modem cable or adapter swaps them) or "
                 "not connected; or the Bluetooth adapter is not paired, or its RFCOMM device is "
                 "not bound (bluetoothctl, rfcomm bind).");
+        // A robot at an untried speed hears only garbled requests and stays silent too.
+        report_.details << QStringLiteral("4. The robot was set to another speed with its Baud "
+                                          "command: give that speed with --settings "
+                                          "RATE,n,8,1.");
         report_.todo << QStringLiteral("Go through the causes above in order; the probe takes "
                                        "about 2 s, so run it after each.");
         return finish(Silent, QStringLiteral("The line is silent at every speed: nothing came "
