@@ -2,6 +2,7 @@
 // exit status it must end with and the words it must use.
 
 #include "link/qtserialport.h"
+#include "probe/answer.h"
 #include "simrobot.h"
 
 #include <QElapsedTimer>
@@ -32,6 +33,9 @@ constexpr int kPort = 41;
 } // namespace
 
 Q_DECLARE_METATYPE(Rig)
+
+using Patch = QList<QPair<int, int>>; // byte index, new value
+Q_DECLARE_METATYPE(Patch)
 
 class TestProbe : public QObject
 {
@@ -169,6 +173,42 @@ private slots:
         // Silent at every speed, the walk is still over within 3 s.
         if (exitCode == 5)
             QVERIFY2(ms < 3000, qPrintable(shown));
+    }
+
+    // Which 26 bytes count as the robot's answer: the simulator's own answer, changed.
+    void answerChecks_data()
+    {
+        QTest::addColumn<Patch>("patch");
+        QTest::addColumn<bool>("robot");
+        QTest::addColumn<QString>("words");
+
+        QTest::newRow("as the robot answers") << Patch{} << true << QString();
+        QTest::newRow("charge above capacity")
+            << Patch{{22, 0x0b}, {23, 0xb8}} << false << "3000 mAh, is above the capacity";
+        QTest::newRow("charging state out of range")
+            << Patch{{16, 6}} << false << "charging state is 6";
+        QTest::newRow("voltage no battery shows")
+            << Patch{{17, 0x03}, {18, 0xe8}} << false << "battery voltage, 1000 mV";
+        QTest::newRow("temperature no battery shows")
+            << Patch{{21, 100}} << false << "temperature, 100 C";
+        QTest::newRow("unused bit set: a warning only")
+            << Patch{{0, 0x21}} << true << "byte 0 is 0x21, with bits set";
+    }
+
+    void answerChecks()
+    {
+        QFETCH(Patch, patch);
+        QFETCH(bool, robot);
+        QFETCH(QString, words);
+
+        QByteArray bytes = QByteArray::fromHex("00 00 00 00 00 00 00 00 00 00 ff 00 00 00 00 00 00 "
+                                               "3e 6a ff 88 19 09 c4 0a 8c");
+        for (const auto &[index, value] : patch)
+            bytes[index] = static_cast<char>(value);
+        const velmora::probe::AnswerCheck c = velmora::probe::checkAnswer(bytes);
+        QCOMPARE(c.robot, robot);
+        const QString said = robot ? c.warnings.join(u'\n') : c.failed;
+        QVERIFY2(words.isEmpty() ? said.isEmpty() : said.contains(words), qPrintable(said));
     }
 };
 
