@@ -13,6 +13,8 @@
 #include <QRegularExpression>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace velmora::probe
 {
 
@@ -65,6 +67,8 @@ public:
         QObject::connect(&port_, &link::SerialPort::deviceLost, &port_,
                          [this](const QString &message) { lost_ = message; });
         const QList<int> speeds = speedsToTry(given.baud);
+        timing_.answerMs =
+            std::min(timing_.answerMs, timing_.answersTotalMs / static_cast<int>(speeds.size()));
         for (int i = 0; i < speeds.size(); ++i) {
             const std::optional<Report> end = tryAt(speeds[i], i == 0);
             port_.setPortOpen(false);

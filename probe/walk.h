@@ -50,6 +50,9 @@ struct Timing {
     int afterWakeMs = 100;
     int afterStartMs = 30; // the robot wants 20 ms after a command that changes its mode
     int answerMs = 500;
+    // The answer waits of all speeds together: a fourth speed (one given besides the three)
+    // shortens each wait, so a silent walk still ends within 3 s.
+    int answersTotalMs = 1500;
 };
 
 // The speeds tried, in order: the one given first, then 57600, 115200 and 19200.
