@@ -180,7 +180,8 @@ private slots:
         // On a loaded machine the next tick may beat the switch-off: one more request whose
         // answer comes after the live view has stopped, so nothing decodes it.
         if (events.size() == expected.size() + 2)
-            expected << "request" << "bumped answer";
+            expected << "request"
+                     << "bumped answer";
         QCOMPARE(events, expected);
         QCOMPARE(s.shown, kAnswers);
     }
