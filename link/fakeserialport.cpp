@@ -24,6 +24,7 @@ void FakeSerialPort::injectReceived(const QByteArray &bytes)
 {
     if (!open_)
         return;
+    const TraceHold hold(*this);
     appendReceived(bytes);
     raiseReceive();
 }

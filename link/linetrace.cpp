@@ -1,5 +1,7 @@
 #include "link/linetrace.h"
 
+#include "link/serialport.h"
+
 #include <QStringList>
 
 #include <algorithm>
@@ -50,6 +52,16 @@ QString lineText(const QByteArray &bytes, qsizetype limit)
             quoted += QLatin1Char(c);
     }
     return quoted + QLatin1Char('"') + more;
+}
+
+TraceLine::TraceLine(const SerialPort &port) : port_(port), at_(port.traceClock()), debug_(&text_)
+{
+    debug_.noquote();
+}
+
+TraceLine::~TraceLine()
+{
+    port_.traceLine(at_, text_.trimmed());
 }
 
 } // namespace velmora::link

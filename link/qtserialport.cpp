@@ -207,15 +207,15 @@ bool QtSerialPort::writeDevice(const QByteArray &bytes)
 
 void QtSerialPort::onReadyRead()
 {
-    appendReceived(port_.readAll());
-    if (rThreshold() <= 0)
-        return;
-    if (inputLen() > 0 && inBufferCount() >= inputLen()) {
+    arrive(port_.readAll());
+}
+
+void QtSerialPort::settle(bool start)
+{
+    if (start)
+        quiet_.start(settle_);
+    else
         quiet_.stop();
-        raiseReceive();
-        return;
-    }
-    quiet_.start(settle_);
 }
 
 void QtSerialPort::onError(QSerialPort::SerialPortError error)

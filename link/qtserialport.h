@@ -14,10 +14,7 @@ namespace velmora::link
 // The console's port over a real serial device. Port numbers map to devices as portDevice()
 // says; the line settings apply at each open; handshaking stays off.
 //
-// Receive events: a USB or Bluetooth adapter hands an answer over in pieces, and the live view
-// takes a read of exactly InputLen bytes or drops it. So the event comes at once when InputLen
-// bytes wait, and otherwise only after the line has been quiet for the settle time, never per
-// piece.
+// Receive events come as SerialPort::arrive says, the settle time kept by a timer here.
 class QtSerialPort : public SerialPort
 {
     Q_OBJECT
@@ -50,6 +47,7 @@ protected:
     void closeDevice() override;
     bool applyRts(bool on) override;
     bool writeDevice(const QByteArray &bytes) override;
+    void settle(bool start) override;
 
 private:
     void onReadyRead();

@@ -4,6 +4,7 @@
 #include "link/portnumbers.h"
 
 #include <cstring>
+#include <utility>
 
 namespace velmora::link
 {
@@ -14,9 +15,23 @@ SerialPort::SerialPort(QObject *parent) : QObject(parent)
     clock_.start();
 }
 
-QString SerialPort::traceTime() const
+void SerialPort::traceLine(qint64 at, const QString &text) const
 {
-    return QString::asprintf("%10.3f ms", static_cast<double>(clock_.nsecsElapsed()) / 1e6);
+    if (traceHolds_ > 0) {
+        heldTrace_.append({at, text});
+        return;
+    }
+    qCDebug(lcLink).noquote() << QString::asprintf("%10.3f ms", static_cast<double>(at) / 1e6)
+                              << text;
+}
+
+SerialPort::TraceHold::~TraceHold()
+{
+    if (--port_.traceHolds_ > 0)
+        return;
+    const QList<HeldLine> held = std::exchange(port_.heldTrace_, {});
+    for (const HeldLine &line : held)
+        port_.traceLine(line.at, line.text);
 }
 
 SerialPort::~SerialPort() = default;
@@ -106,6 +121,9 @@ bool SerialPort::output(const QString &text)
 
 bool SerialPort::outputBytes(const QByteArray &bytes)
 {
+    // Counted even if refused: part of the line may have gone out.
+    if (portOpen())
+        ++lineWrites_;
     return write(bytes, false);
 }
 
@@ -174,8 +192,23 @@ void SerialPort::raiseReceive()
 {
     if (rThreshold_ <= 0 || inBuffer_.isEmpty() || inBuffer_.size() < rThreshold_)
         return;
+    const TraceHold hold(*this);
     commEvent_ = kCommEventReceive;
     emit onComm();
+}
+
+void SerialPort::arrive(const QByteArray &bytes)
+{
+    const TraceHold hold(*this);
+    appendReceived(bytes);
+    if (rThreshold_ <= 0)
+        return;
+    if (inputLen_ > 0 && inBuffer_.size() >= inputLen_) {
+        settle(false);
+        raiseReceive();
+        return;
+    }
+    settle(true);
 }
 
 void SerialPort::reportDeviceLost(const QString &message)

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QList>
 #include <QObject>
 #include <QString>
 
@@ -49,8 +50,12 @@ public:
 
     // One character is one byte; a character above 255 refuses the whole write.
     bool output(const QString &text);
-    // One call is one write; queues and returns without waiting.
+    // One call is one write; queues and returns without waiting. Used for text lines (the
+    // adapter's AT commands), which are counted.
     bool outputBytes(const QByteArray &bytes);
+    // How many text lines were written while open. The adapter answers them on the same input
+    // as the robot's bytes, so the live view can tell which answers a reply may be mixed into.
+    quint64 lineWrites() const { return lineWrites_; }
     bool writeBytes(const sci::Sequence &bytes) override;
 
     int inputLen() const { return inputLen_; }
@@ -67,9 +72,13 @@ public:
 
     QString errorString() const { return error_; }
 
-    // "    12.345 ms": the line trace's stamp, the time since the port was last opened (before
-    // the first open, since the port was made), to the microsecond.
-    QString traceTime() const;
+    // The line trace's clock: the time since the port was last opened (before the first open,
+    // since the port was made), in nanoseconds.
+    qint64 traceClock() const { return clock_.nsecsElapsed(); }
+    // Writes a trace line stamped at (traceClock()) as "    12.345 ms text", to the microsecond;
+    // during a receive event it is kept until the event has been handled, so no line is written
+    // before the stops the event led to, and the lines keep their order and stamps.
+    void traceLine(qint64 at, const QString &text) const;
 
 signals:
     // Raised after received bytes were queued (commEvent() == 2).
@@ -84,11 +93,31 @@ protected:
     // The bytes may be the caller's memory, valid only during the call: keep a copy, never them.
     virtual bool writeDevice(const QByteArray &bytes) = 0;
 
+    // Trace lines begun while one of these lives are written when the last one ends.
+    class TraceHold
+    {
+    public:
+        explicit TraceHold(const SerialPort &port) : port_(port) { ++port_.traceHolds_; }
+        ~TraceHold();
+        TraceHold(const TraceHold &) = delete;
+        TraceHold &operator=(const TraceHold &) = delete;
+
+    private:
+        const SerialPort &port_;
+    };
+
     void setError(const QString &message) { error_ = message; }
     // Queues received bytes, dropping what does not fit under kInputLimit.
     void appendReceived(const QByteArray &bytes);
     // Emits onComm() if RThreshold allows it for what is waiting now.
     void raiseReceive();
+    // Bytes from the device. A USB or Bluetooth adapter hands an answer over in pieces and the
+    // live view takes a read of exactly InputLen bytes or drops it, so the receive event comes
+    // at once when InputLen bytes wait, and otherwise only once the line has been quiet for the
+    // settle time (the backend's timer, started and stopped by settle()), never per piece.
+    void arrive(const QByteArray &bytes);
+    // Starts (true) or stops the settle timer, whose end calls raiseReceive().
+    virtual void settle(bool start) { (void)start; }
     // Called by a backend that has already closed itself after losing the device.
     void reportDeviceLost(const QString &message);
     void clearInput() { inBuffer_.clear(); }
@@ -109,6 +138,13 @@ private:
     QByteArray inBuffer_;
     QString error_;
     QElapsedTimer clock_;
+    quint64 lineWrites_ = 0;
+    struct HeldLine {
+        qint64 at;
+        QString text;
+    };
+    mutable int traceHolds_ = 0;
+    mutable QList<HeldLine> heldTrace_;
 };
 
 } // namespace velmora::link
