@@ -16,6 +16,8 @@ public:
     explicit DriveButton(const QString &text, QWidget *parent = nullptr);
 
     bool isHeld() const { return held_ != Qt::NoButton; }
+    // Ends a held press without its release (pressCancelled, once); nothing if none is held.
+    void cancelPress();
 
 signals:
     void mouseDown();
@@ -32,7 +34,6 @@ protected:
 
 private:
     void press(QMouseEvent *e);
-    void cancelPress();
 
     Qt::MouseButtons held_ = Qt::NoButton;
 };

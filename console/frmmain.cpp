@@ -19,8 +19,6 @@
 #include <QTextEdit>
 #include <QTimer>
 
-#include <array>
-
 namespace velmora::console
 {
 
@@ -34,40 +32,13 @@ constexpr int kPollIntervalMs = 250;
 constexpr int kDesignIntervalMs = 1000;
 } // namespace
 
-// The decoder's names, as the live view uses them.
-using sci::DecodeSensorPacketInto;
-using sci::kSensorPacketSize;
-using sci::SensorEventSink;
 using sci::SensorIndicator;
 using sci::SensorPacket;
 
-// Binds the decoder's events to the window. A stop is written at once, inside the walk; an
-// indicator is only noted, and its label is made visible after the walk. Nothing is drawn before
-// the handler returns either way, but making a widget visible can wait on the display server and
-// on assistive technology, which the robot must not wait for.
-class FrmMain::DecodeSink : public SensorEventSink
-{
-public:
-    explicit DecodeSink(FrmMain &window) : window_(window) {}
-    void showIndicator(SensorIndicator indicator) override
-    {
-        // The walk names each of the five indicators at most once.
-        if (count_ < shown_.size())
-            shown_[count_++] = indicator;
-    }
-    void requestStop() override { window_.goStop(); }
-
-    // The indicators in the order the walk named them.
-    const SensorIndicator *begin() const { return shown_.data(); }
-    const SensorIndicator *end() const { return shown_.data() + count_; }
-
-private:
-    FrmMain &window_;
-    std::array<SensorIndicator, 5> shown_{};
-    std::size_t count_ = 0;
-};
-
-FrmMain::FrmMain(link::SerialPort *port, QWidget *parent) : QMainWindow(parent), MSComm1(port)
+FrmMain::FrmMain(link::SerialPort *port, QWidget *parent)
+    : QMainWindow(parent), MSComm1(port),
+      poll_(
+          *port, [this](const sci::Sequence &s) { return send(s); }, [this] { goStop(); })
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromLatin1(kAppTitle));
@@ -98,6 +69,10 @@ FrmMain::FrmMain(link::SerialPort *port, QWidget *parent) : QMainWindow(parent),
 
 FrmMain::~FrmMain()
 {
+    // Without progEnd (the window dropped by its owner) the port closes with it, too late for
+    // a stop.
+    if (!ended_ && MSComm1->portOpen())
+        stopHeldDrive();
     // The port and the drive buttons are children and outlive this part of the window: a held
     // button is cancelled when it hides during destruction, and must not call back into it.
     MSComm1->disconnect(this);
@@ -300,7 +275,7 @@ void FrmMain::connectSteps()
 
 void FrmMain::disconnectSteps()
 {
-    // Closed first: a drive button held now is cancelled by the disabling, and must not write.
+    stopHeldDrive();
     MSComm1->setPortOpen(false);
     enterState(ConsoleState::Disconnected);
 }
@@ -464,6 +439,13 @@ void FrmMain::driveButton_PressCancelled()
         goStop();
 }
 
+void FrmMain::stopHeldDrive()
+{
+    // Once the port is closed no stop can reach the robot, which would drive on.
+    for (DriveButton *b : {btnFwd, btnBack, btnLeft, btnRight})
+        b->cancelPress();
+}
+
 // ---- Raw bytes ----
 
 void FrmMain::btnSend_Click()
@@ -489,7 +471,7 @@ void FrmMain::GetSensorData_Click()
         enterState(ConsoleState::LiveData);
         return;
     }
-    SensorPollActive = 0;
+    poll_.cancel();
     GetSensorData->setText(kStartLive);
     timerGetSensor->stop();
     rtbWexbin->clear();
@@ -505,19 +487,8 @@ void FrmMain::timerGetSensor_Timer()
 
 void FrmMain::PollSensors()
 {
-    if (!MSComm1->portOpen())
+    if (!poll_.request())
         return;
-    SensorPollActive = 1;
-    // Whatever waits now cannot be the answer to this request: adapter replies from before the
-    // first poll, or the tail of a dropped answer. Left in place it would offset every later
-    // answer, so none would ever again be exactly 26 bytes.
-    MSComm1->setInputLen(0);
-    if (const qsizetype discarded = MSComm1->input().size(); discarded > 0)
-        VELMORA_TRACE(*MSComm1)
-            << QStringLiteral("discarded %1 waiting before the request").arg(discarded);
-    MSComm1->setInputLen(static_cast<int>(kSensorPacketSize));
-    MSComm1->setRThreshold(1);
-    send(sci::sciSensors());
     // The request goes out first: no answer can be handled before this handler returns, and
     // nothing hidden here is drawn before then either.
     for (QLabel *indicator :
@@ -525,43 +496,11 @@ void FrmMain::PollSensors()
         indicator->setVisible(false);
 }
 
-namespace
-{
-// The line trace's account of one receive event: what waited, what was taken and why it was
-// decoded or dropped.
-void traceReceive(const link::SerialPort &port, qsizetype waiting, qsizetype taken,
-                  const char *outcome)
-{
-    VELMORA_TRACE(port) << QStringLiteral("receive event: %1 waiting, %2 taken, %3")
-                               .arg(waiting)
-                               .arg(taken)
-                               .arg(QLatin1String(outcome));
-}
-} // namespace
-
 void FrmMain::MSComm1_OnComm()
 {
-    if (MSComm1->commEvent() != link::SerialPort::kCommEventReceive)
-        return;
-    const auto waiting = static_cast<qint16>(MSComm1->inBufferCount());
-    if (waiting <= 0)
-        return;
-    if (waiting != static_cast<qint16>(kSensorPacketSize)) {
-        const qsizetype taken = MSComm1->input().size();
-        traceReceive(*MSComm1, waiting, taken,
-                     waiting < static_cast<qint16>(kSensorPacketSize) ? "dropped: too few"
-                                                                      : "dropped: too many");
-        return;
-    }
-    // Taken straight into the packet: nothing is allocated on the way to the stops.
     SensorPacket packet;
-    const qsizetype taken = MSComm1->input(reinterpret_cast<char *>(packet.data()),
-                                           static_cast<qsizetype>(packet.size()));
-    if (taken != static_cast<qsizetype>(kSensorPacketSize)) {
-        traceReceive(*MSComm1, waiting, taken, "dropped: too few");
-        return;
-    }
-    ProcessSensorData(packet);
+    if (poll_.take(packet))
+        ProcessSensorData(packet);
 }
 
 QLabel *FrmMain::indicatorLabel(SensorIndicator indicator) const
@@ -583,20 +522,14 @@ QLabel *FrmMain::indicatorLabel(SensorIndicator indicator) const
 
 void FrmMain::ProcessSensorData(const SensorPacket &packet)
 {
-    constexpr auto size = static_cast<qsizetype>(kSensorPacketSize);
-    if (SensorPollActive != 1) {
-        traceReceive(*MSComm1, size, size, "dropped: no request outstanding");
-        return;
-    }
-    traceReceive(*MSComm1, size, size, "decoded");
     // The walk writes the stops and touches no widget; what it found is shown after it.
-    DecodeSink sink(*this);
-    DecodeSensorPacketInto(packet, sink, report_);
-    for (SensorIndicator indicator : sink)
+    if (!poll_.decode(packet))
+        return;
+    for (SensorIndicator indicator : poll_)
         indicatorLabel(indicator)->setVisible(true);
+    const sci::SensorReport &report = poll_.report();
     rtbWexbin->setPlainText(
-        QString::fromLatin1(report_.data(), static_cast<qsizetype>(report_.size())));
-    SensorPollActive = 0;
+        QString::fromLatin1(report.data(), static_cast<qsizetype>(report.size())));
 }
 
 // ---- Shutdown ----
@@ -607,6 +540,7 @@ void FrmMain::progEnd()
         return;
     ended_ = true;
     if (MSComm1->portOpen()) {
+        stopHeldDrive();
         if (timerGetSensor->isActive())
             GetSensorData_Click();
         // A failure here must not keep the program from ending; the close drains the byte out.

@@ -2,6 +2,7 @@
 
 #include "console/controlstates.h"
 #include "console/frmmain_ui.h"
+#include "console/sensorpoll.h"
 #include "link/adapter.h"
 #include "link/portnumbers.h"
 #include "protocol/sci.h"
@@ -46,7 +47,7 @@ public:
 
     link::AdapterKind adapterKind() const { return adapterKind_; }
     ConsoleState consoleState() const { return state_; }
-    qint16 sensorPollActive() const { return SensorPollActive; }
+    qint16 sensorPollActive() const { return poll_.active(); }
 
     // Robot procedures: each writes its own sequence, checks nothing and changes nothing.
     void goFwd();
@@ -71,8 +72,6 @@ protected:
     bool eventFilter(QObject *watched, QEvent *e) override;
 
 private:
-    class DecodeSink;
-
     void connectControls();
     void Form_Load();
     // The one place that enables and disables controls: puts the state's row in force.
@@ -108,6 +107,8 @@ private:
     void btnRight_MouseDown();
     void btnRight_MouseUp();
     void driveButton_PressCancelled();
+    // Ends any drive press still held, so its stop goes out while the port is still open.
+    void stopHeldDrive();
 
     void btnSend_Click();
 
@@ -129,10 +130,10 @@ private:
 
     ConsoleState state_ = ConsoleState::StartUp;
     link::AdapterKind adapterKind_ = link::AdapterKind::None;
-    qint16 SensorPollActive = 0;
     bool writeFailing_ = false;
     bool ended_ = false;
-    sci::SensorReport report_;
+    // The live view's line traffic; SensorPollActive lives there.
+    SensorPoll poll_;
 
     QPointer<FrmAbout> about_;
     QPointer<FrmBTName> btName_;

@@ -125,7 +125,9 @@ public:
     // and on the port:
     //   pkt[:I=V,...]  pkt27[:...]  split:N[:...]   a packet in one receive event, with one byte
     //                             more, or its first N bytes and the rest as two events
-    //   ok  fail:TEXT  unfail  unplug  norts   an adapter's "OK" reply; failures
+    //   piece:A:B  pieceq:A:B     bytes A to B-1 of a plain packet, with an event or without
+    //   ok  okq  fail:TEXT  unfail  unplug  norts   an adapter's "OK" reply, with an event or
+    //                             without; failures
     void run(const QString &steps) const
     {
         for (const QString &step : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -177,8 +179,13 @@ public:
                     p = p.mid(a[1].toInt());
                 }
                 port->injectReceived(verb == "pkt27" ? p + '\x55' : p);
+            } else if (verb == "piece" || verb == "pieceq") {
+                const QByteArray bytes = packet().mid(a[1].toInt(), a[2].toInt() - a[1].toInt());
+                verb == "piece" ? port->injectReceived(bytes) : port->injectQuietly(bytes);
             } else if (verb == "ok")
                 port->injectReceived("OK\r\n");
+            else if (verb == "okq")
+                port->injectQuietly("OK\r\n");
             else if (verb == "fail" || verb == "unfail")
                 port->failWrites(a.value(1));
             else if (verb == "unplug")

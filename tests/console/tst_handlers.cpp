@@ -192,10 +192,27 @@ private slots:
             << held << "hide:frameDrive deactivate" << QStringList{kStop} << ""
             << ""
             << "";
-        QTest::newRow("cancelled on a closed port") << kInit + " press:btnLeft"
-                                                    << "port" << QStringList{"close"} << ""
-                                                    << ""
-                                                    << "";
+
+        // Every way the port closes: a press still held gets its stop first, while it can.
+        QTest::newRow("Disconnect with a press held") << kInit + " press:btnLeft"
+                                                      << "port" << QStringList{kStop, "close"} << ""
+                                                      << ""
+                                                      << "";
+        QTest::newRow("Exit with a press held")
+            << kInit + " press:btnFwd"
+            << "exit" << QStringList{kStop, "write 128", "close"} << ""
+            << ""
+            << "";
+        QTest::newRow("close box with a press held, live data on")
+            << kLive + " press:btnBack"
+            << "close" << QStringList{kStop, "write 128", "close"} << ""
+            << ""
+            << "";
+        QTest::newRow("device lost with a press held: nothing can be written")
+            << kInit + " press:btnRight"
+            << "unplug" << QStringList{"lost"} << ""
+            << ""
+            << "The connection to the robot was lost";
 
         // The live view: a stop for each stop condition, the indicators, the report.
         QTest::newRow("bump right") << kLive << "pkt:0=1" << QStringList{kStop} << "Bump Right"
@@ -246,6 +263,27 @@ private slots:
         QTest::newRow("adapter reply") << kLive << "ok" << QStringList{} << ""
                                        << ""
                                        << "";
+        // Adapter lines written since the request before: a reply may be in the answer.
+        const QString wexLive = "wexbin connect safe live tick";
+        const QStringList wake =
+            writesOf({"+++", "ATSW22,6,1,1", "ATSW23,6,0,1", "ATSW23,6,1,1", "ATMD"});
+        QTest::newRow("reply before a whole answer")
+            << wexLive << "on okq piece:0:22 piece:22:26" << wake << ""
+            << ""
+            << "";
+        QTest::newRow("reply plus a split answer")
+            << wexLive << "on okq pieceq:0:10 piece:10:22 piece:22:26" << wake << ""
+            << ""
+            << "";
+        QTest::newRow("reply to lines written before the request")
+            << wexLive << "on tick okq piece:0:22 piece:22:26" << wake + QStringList{kRequest} << ""
+            << ""
+            << "";
+        QTest::newRow("answers decoded again a request later")
+            << wexLive << "on tick tick pkt:0=1" << wake + QStringList{kRequest, kRequest, kStop}
+            << "Bump Right"
+            << "labelBumpRight"
+            << "";
         QTest::newRow("replies before the first poll are discarded")
             << "wexbin connect on"
             << "ok ok ok ok ok safe live tick pkt:0=1"
@@ -450,7 +488,11 @@ private slots:
     {
         Console c;
         c.run(kInit + " press:btnRight");
+        QStringList written;
+        c.port->setWriteWatcher(
+            [&written](const QByteArray &bytes) { written << velmora::link::byteText(bytes); });
         c.window.reset(); // the port goes with it; no handler may run on the half-destroyed window
+        QCOMPARE(written, QStringList{"137 0 0 0 0"});
     }
 };
 

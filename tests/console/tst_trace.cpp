@@ -14,7 +14,8 @@ const QString kLive = "dallop connect safe live";
 const QString kPacket = "1 0 0 0 0 0 0 0 0 0 255 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0";
 const QString kStop = "out 137 0 0 0 0";
 const QString kRequest = "out 142 0";
-const QString kDecoded = "receive event: 26 waiting, 26 taken, decoded";
+const QString kWritten = "= stop written"; // when the stop reached the port
+const QString kDecoded = "receive event: 26 waiting, 26 taken, decoded, %1 stops written";
 
 } // namespace
 
@@ -53,10 +54,13 @@ private slots:
                                       R"(out "ATMD\r")",         R"(in 4: "OK\r\n" (4 waiting))"};
         QTest::newRow("write refused")
             << kInit << "fail:Gone. spot" << QStringList{"out 134: refused: Gone."};
-        QTest::newRow("bumped answer decoded, its stops after")
+        // No line is written before the stops; then the lines of the event in their order.
+        QTest::newRow("bumped answer: stops first, then its lines")
             << kLive << "tick pkt:0=3"
-            << QStringList{kRequest, "in 26: 3" + kPacket.mid(1) + " (26 waiting)", kDecoded, kStop,
-                           kStop};
+            << QStringList{kRequest,       kWritten,
+                           kWritten,       "in 26: 3" + kPacket.mid(1) + " (26 waiting)",
+                           kStop,          kStop,
+                           kDecoded.arg(2)};
         QTest::newRow("too few") << kLive << "tick split:10:0=1"
                                  << QStringList{
                                         kRequest, "in 10: 1 0 0 0 0 0 0 0 0 0 (10 waiting)",
@@ -80,9 +84,17 @@ private slots:
                            "out 128 130",
                            "discarded 8 waiting before the request",
                            kRequest,
+                           kWritten,
                            "in 26: " + kPacket + " (26 waiting)",
-                           kDecoded,
-                           kStop};
+                           kStop,
+                           kDecoded.arg(1)};
+        QTest::newRow("reply mixed into an answer")
+            << "wexbin connect safe live tick on"
+            << "okq piece:0:22"
+            << QStringList{R"(in 4: "OK\r\n" (4 waiting))",
+                           "in 22: 0" + kPacket.mid(1, 44) + " (26 waiting)",
+                           "receive event: 26 waiting, 26 taken, dropped: adapter lines were "
+                           "written since the request before, a reply may be in it"};
         QTest::newRow("device lost")
             << kLive << "unplug tick"
             << QStringList{"device lost: The connection to port 3 was lost: the device went away."};
@@ -94,6 +106,10 @@ private slots:
         QFETCH(QStringList, events);
         TraceCapture trace;
         Console c;
+        c.port->setWriteWatcher([&trace](const QByteArray &bytes) {
+            if (bytes == QByteArray("\x89\0\0\0\0", 5))
+                trace.note(QStringLiteral("stop written"));
+        });
         c.run(setup);
         if (!setup.isEmpty())
             trace.lines.clear();

@@ -30,6 +30,9 @@ public:
 
     QStringList lines;
 
+    // A note of the test's own among the lines, such as when a write reached the port.
+    void note(const QString &what) { lines << QStringLiteral("= ") + what; }
+
     // The lines without their time stamps. A line without a stamp, or a stamp earlier than the
     // one before it other than at an open (which starts the clock again), is kept whole behind
     // "BAD STAMP: ", so a comparison shows it.
@@ -39,6 +42,10 @@ public:
         QStringList out;
         double last = -1;
         for (const QString &line : lines) {
+            if (line.startsWith(QStringLiteral("= "))) {
+                out << line;
+                continue;
+            }
             const QRegularExpressionMatch m = stamped.match(line);
             const double t = m.hasMatch() ? m.captured(1).toDouble() : -1;
             const bool opened = m.captured(2).startsWith(QStringLiteral("open port")) &&

@@ -1,0 +1,132 @@
+#include "console/sensorpoll.h"
+
+#include "link/linetrace.h"
+#include "link/serialport.h"
+
+namespace velmora::console
+{
+
+using sci::kSensorPacketSize;
+using sci::SensorIndicator;
+
+// Binds the decoder's events: a stop is written at once, inside the walk; an indicator is only
+// noted, for the window to show after the walk.
+class SensorPoll::Sink : public sci::SensorEventSink
+{
+public:
+    explicit Sink(SensorPoll &poll) : poll_(poll) { poll_.shownCount_ = 0; }
+    void showIndicator(SensorIndicator indicator) override
+    {
+        // The walk names each of the five indicators at most once.
+        if (poll_.shownCount_ < poll_.shown_.size())
+            poll_.shown_[poll_.shownCount_++] = indicator;
+    }
+    void requestStop() override
+    {
+        poll_.stop_();
+        ++stops;
+    }
+    int stops = 0;
+
+private:
+    SensorPoll &poll_;
+};
+
+namespace
+{
+// The line trace's account of one receive event: what waited, what was taken and why it was
+// decoded or dropped; for a decoded packet, how many stops its walk wrote.
+void traceReceive(const link::SerialPort &port, qsizetype waiting, qsizetype taken,
+                  const char *outcome, int stops = -1)
+{
+    VELMORA_TRACE(port) << QStringLiteral("receive event: %1 waiting, %2 taken, %3%4")
+                               .arg(waiting)
+                               .arg(taken)
+                               .arg(QLatin1String(outcome),
+                                    stops < 0 ? QString()
+                                              : QStringLiteral(", %1 stops written").arg(stops));
+}
+constexpr auto kPacketBytes = static_cast<qsizetype>(kSensorPacketSize);
+} // namespace
+
+SensorPoll::SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send,
+                       std::function<void()> stop)
+    : port_(port), send_(std::move(send)), stop_(std::move(stop))
+{
+}
+
+void SensorPoll::cancel()
+{
+    SensorPollActive = 0;
+    // Lines written while the view was off were answered long before its first request.
+    requested_ = false;
+}
+
+bool SensorPoll::request()
+{
+    if (!port_.portOpen())
+        return false;
+    SensorPollActive = 1;
+    // Whatever waits now cannot be the answer to this request: adapter replies from before the
+    // first poll, or the tail of a dropped answer. Left in place it would offset every later
+    // answer, so none would ever again be exactly 26 bytes.
+    port_.setInputLen(0);
+    if (const qsizetype discarded = port_.input().size(); discarded > 0)
+        VELMORA_TRACE(port_)
+            << QStringLiteral("discarded %1 waiting before the request").arg(discarded);
+    port_.setInputLen(static_cast<int>(kSensorPacketSize));
+    port_.setRThreshold(1);
+    const quint64 lines = port_.lineWrites();
+    linesTrusted_ = requested_ ? linesAtRequest_ : lines;
+    linesAtRequest_ = lines;
+    requested_ = true;
+    send_(sci::sciSensors());
+    return true;
+}
+
+bool SensorPoll::take(sci::SensorPacket &packet)
+{
+    if (port_.commEvent() != link::SerialPort::kCommEventReceive)
+        return false;
+    const auto waiting = static_cast<qint16>(port_.inBufferCount());
+    if (waiting <= 0)
+        return false;
+    if (waiting != static_cast<qint16>(kSensorPacketSize)) {
+        const qsizetype taken = port_.input().size();
+        traceReceive(port_, waiting, taken,
+                     waiting < static_cast<qint16>(kSensorPacketSize) ? "dropped: too few"
+                                                                      : "dropped: too many");
+        return false;
+    }
+    // Taken straight into the packet: nothing is allocated on the way to the stops.
+    const qsizetype taken =
+        port_.input(reinterpret_cast<char *>(packet.data()), static_cast<qsizetype>(packet.size()));
+    if (taken != kPacketBytes) {
+        traceReceive(port_, waiting, taken, "dropped: too few");
+        return false;
+    }
+    return true;
+}
+
+bool SensorPoll::decode(const sci::SensorPacket &packet)
+{
+    if (SensorPollActive != 1) {
+        traceReceive(port_, kPacketBytes, kPacketBytes, "dropped: no request outstanding");
+        return false;
+    }
+    if (port_.lineWrites() != linesTrusted_) {
+        // The next request throws away whatever is left of it.
+        traceReceive(port_, kPacketBytes, kPacketBytes,
+                     "dropped: adapter lines were written since the request before, a reply "
+                     "may be in it");
+        return false;
+    }
+    Sink sink(*this);
+    sci::DecodeSensorPacketInto(packet, sink, report_);
+    SensorPollActive = 0;
+    // After the walk: a trace line must not hold up a stop.
+    traceReceive(port_, kPacketBytes, kPacketBytes, "decoded", sink.stops);
+    return true;
+}
+
+} // namespace velmora::console

@@ -1,0 +1,69 @@
+#pragma once
+
+#include "protocol/sci.h"
+#include "protocol/sensordecoder.h"
+
+#include <QtGlobal>
+
+#include <array>
+#include <functional>
+
+namespace velmora::link
+{
+class SerialPort;
+}
+
+namespace velmora::console
+{
+
+// The live view's side of the line, apart from the window: the sensor request, the receive
+// event and the decoding walk with its stops. The window shows what a walk found afterwards.
+// Kept free of widgets so that it can be fuzzed at the decoder's speed.
+class SensorPoll
+{
+public:
+    // send writes one SCI sequence (the window's writer, which tells the operator of failures);
+    // stop is the window's goStop.
+    SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send,
+               std::function<void()> stop);
+
+    // 1 from a request until its answer has been decoded or the view is switched off.
+    qint16 active() const { return SensorPollActive; }
+    // The view switched off: an answer still on its way changes nothing.
+    void cancel();
+
+    // PollSensors' work on the line; false, with nothing done, while the port is closed.
+    bool request();
+    // The receive event: takes the waiting input; true if that was exactly one packet's bytes,
+    // now in packet.
+    bool take(sci::SensorPacket &packet);
+    // ProcessSensorData's walk: true if the packet was decoded as the answer to the outstanding
+    // request. Its stops are written during the walk; report() and the indicators are what it
+    // found.
+    bool decode(const sci::SensorPacket &packet);
+
+    const sci::SensorReport &report() const { return report_; }
+    // The indicators the last walk named, in its order.
+    const sci::SensorIndicator *begin() const { return shown_.data(); }
+    const sci::SensorIndicator *end() const { return shown_.data() + shownCount_; }
+
+private:
+    class Sink;
+
+    link::SerialPort &port_;
+    std::function<bool(const sci::Sequence &)> send_;
+    std::function<void()> stop_;
+    qint16 SensorPollActive = 0;
+    // The port's count of adapter lines when the last request went out, and the count an
+    // answer is decoded under: an adapter reply may be mixed into any answer that arrives after
+    // a line written since the request before this one (a reply can still be on its way when a
+    // request throws away what waits).
+    bool requested_ = false;
+    quint64 linesAtRequest_ = 0;
+    quint64 linesTrusted_ = 0;
+    sci::SensorReport report_;
+    std::array<sci::SensorIndicator, 5> shown_{};
+    std::size_t shownCount_ = 0;
+};
+
+} // namespace velmora::console
