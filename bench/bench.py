@@ -44,6 +44,9 @@ def main():
     ps.add_argument("--out", required=True)
     ps.add_argument("--port", type=int, default=190)
     ps.add_argument("--minutes", type=float, default=10.5)
+    ps.add_argument("--pace", type=int, default=0, metavar="BAUD",
+                    help="the simulator answers a byte at a time at BAUD (57600: a real line)")
+    ps.add_argument("--load", action="store_true", help="two busy loops on the machine meanwhile")
     pr = sub.add_parser("report")
     pr.add_argument("--results", required=True)
     pr.add_argument("--doc", required=True)

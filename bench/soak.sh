@@ -6,7 +6,9 @@
 # was, that the console is still alive and exits cleanly, and samples its memory every 10 s.
 # Not part of CI.
 #
-# usage: bench/soak.sh [minutes]          builds the Release preset, prints the figures
+# usage: bench/soak.sh [minutes [bench.py soak options]]   builds the Release preset, prints the
+#                                         figures; e.g. 60 --pace 57600 --load: answers at a real
+#                                         line's pace, two busy loops on the machine
 #        bench/soak.sh --built OUT.json   as part of bench/run-all.sh (already built)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,4 +23,4 @@ cmake --preset release -G Ninja >/dev/null
 cmake --build --preset release --target velmora velmora-sim -j "$(nproc)"
 mkdir -p build/release/bench-results
 /usr/bin/python3 bench/bench.py soak --build build/release --out build/release/bench-results/soak.json \
-    --minutes "$minutes"
+    --minutes "$minutes" "${@:2}"

@@ -228,12 +228,19 @@ def probe_layout(build, session):
     return layout
 
 
+def _die_with_parent():
+    import ctypes
+    ctypes.CDLL(None, use_errno=True).prctl(1, 9)  # PR_SET_PDEATHSIG, SIGKILL
+
+
 class CpuLoad:
     """Two processes that do nothing but compute, at the priority they inherit (normal), for as
     long as the with-block lasts: another program busy on a two-core machine."""
 
     def __enter__(self):
-        self.procs = [subprocess.Popen([sys.executable, "-c", "while True: pass"]) for _ in range(2)]
+        # Killed with the bench even if it is killed itself (PR_SET_PDEATHSIG).
+        self.procs = [subprocess.Popen([sys.executable, "-c", "while True: pass"], preexec_fn=_die_with_parent)
+                      for _ in range(2)]
         return self
 
     def __exit__(self, *exc):

@@ -1,10 +1,11 @@
 """bench.py soak: the console with the live view on and the bumper held, against a simulator
 that goes through every fault it has; every whole answer must be shown, no broken one."""
+import contextlib
 import os
 import time
 
 from . import a11y, log
-from .harness import TITLE, Console, Session, Sim, load, machine, probe_layout, proc_rss_kb, wait_for
+from .harness import TITLE, Console, CpuLoad, Session, Sim, load, machine, probe_layout, proc_rss_kb, wait_for
 from .trace import SENSORS, STOP, answers, rx
 
 # Each phase's faults, as typed at the simulator (after "fault off"), and whether answers
@@ -101,11 +102,20 @@ def soak_check(entries, excluded):
 
 
 def soak(args):
+    # The busy loops end with the soak, however it ends (they go with this process too).
+    with (CpuLoad() if args.load else contextlib.nullcontext()) as busy:
+        if busy:
+            log("busy loops:", [p.pid for p in busy.procs])
+        _soak(args)
+
+
+def _soak(args):
     build = os.path.abspath(args.build)
-    results = {"machine": machine(), "load_start": load(), "minutes": args.minutes}
+    results = {"machine": machine(), "load_start": load(), "minutes": args.minutes,
+               "pace": args.pace or None, "busy_loops": 2 if args.load else 0}
     session = Session("velmora-soak-")
     display = session.display
-    sim = Sim(build, session.home, args.port, "soak")
+    sim = Sim(build, session.home, args.port, "soak", pace=args.pace or None)
     try:
         console = Console(build, session, layout=probe_layout(build, session))
         time.sleep(1)
