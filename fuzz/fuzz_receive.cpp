@@ -1,45 +1,40 @@
-// libFuzzer target for the console's receive path: the real main window over a fake port,
-// fed random bytes in random pieces, with sensor polls, the live view switched on and off,
-// and the line dropped and connected again, all in an order the input chooses. No real time
-// passes: a tick is the timer's handler called directly.
+// libFuzzer target for the console's receive path: the live view's SensorPoll over a port whose
+// settle timer the input fires, fed random bytes in random pieces, with sensor requests, the view
+// switched on and off, adapter lines written, and the line dropped and opened again, all in an
+// order the input chooses. One poll and one port serve every input, put back to a fresh start
+// before each; nothing waits on real time and no widget is built, so a run reaches the decoder's
+// speed. The window only shows what a walk found (its own tests cover that).
 //   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON
 //   cmake --build build/fuzz --target fuzz_receive && build/fuzz/fuzz/fuzz_receive
 //   -max_total_time=60
 //
-// What must hold after every step, checked against this harness's own account of what is
-// outstanding and what is waiting in the port:
-// - a report is shown only when a receive event found exactly 26 bytes waiting while a request
-//   was outstanding, and then it is the decoder's report of exactly those bytes;
-// - such a packet writes exactly the stops the decoder asks for (never more than eight), all of
-//   them before the report is shown, and nothing else is written meanwhile;
-// - a tick with the view on and the port open writes one sensor request, and nothing else does.
-#include "console/frmmain.h"
-#include "link/fakeserialport.h"
+// What must hold after every step, checked against this harness's own account of what was
+// requested, what was written to the adapter and what waits in the port:
+// - a receive event comes at once when 26 bytes wait, otherwise only when the settle time ends
+//   with bytes waiting, and only after a request set the threshold;
+// - a packet is decoded only when such an event found exactly 26 bytes waiting while a request
+//   was outstanding and no adapter line was written since the request before it, and then the
+//   report and indicators are the decoder's for exactly those bytes;
+// - a decoded packet writes exactly the stops the decoder asks for (never more than eight) and
+//   nothing else; nothing else writes on a receive event;
+// - a request on an open port discards what waits and writes one sensor request.
+#include "console/sensorpoll.h"
+#include "link/serialport.h"
 #include "protocol/sci.h"
 #include "protocol/sensordecoder.h"
 
-#include <QAbstractButton>
-#include <QAction>
-#include <QApplication>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMessageBox>
-#include <QTextEdit>
-#include <QTimer>
-
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <vector>
 
 namespace
 {
 
-using velmora::console::FrmMain;
-using velmora::link::FakeSerialPort;
-
-QApplication *g_app = nullptr;
+using velmora::link::SerialPort;
+namespace sci = velmora::sci;
 
 [[noreturn]] void fail(const char *what)
 {
@@ -62,216 +57,247 @@ void check(bool ok, const char *what)
         fail(what);
 }
 
-QByteArray asBytes(const velmora::sci::Sequence &s)
+bool same(const QByteArray &bytes, const sci::Sequence &s)
 {
-    return QByteArray(reinterpret_cast<const char *>(s.data()), static_cast<qsizetype>(s.size()));
+    return static_cast<std::size_t>(bytes.size()) == s.size() &&
+           std::equal(s.begin(), s.end(), bytes.constData(),
+                      [](std::uint8_t a, char b) { return a == static_cast<std::uint8_t>(b); });
 }
+
+// A device-less port: writes are recorded, and the settle timer is a flag the input ends.
+class FuzzPort : public SerialPort
+{
+public:
+    bool portOpen() const override { return open_; }
+
+    // Bytes from the device, as the real port hands them over.
+    void receive(const QByteArray &bytes) { arrive(bytes); }
+    bool settling() const { return settling_; }
+    // The line has been quiet for the settle time.
+    void settleEnds()
+    {
+        if (!settling_)
+            return;
+        settling_ = false;
+        const TraceHold hold(*this);
+        raiseReceive();
+    }
+    void lose()
+    {
+        open_ = false;
+        settling_ = false;
+        reportDeviceLost(QStringLiteral("lost"));
+    }
+    std::vector<QByteArray> writes;
+
+protected:
+    bool openDevice() override { return open_ = true; }
+    void closeDevice() override
+    {
+        open_ = false;
+        settling_ = false;
+    }
+    bool applyRts(bool) override { return true; }
+    bool writeDevice(const QByteArray &bytes) override
+    {
+        writes.emplace_back(bytes.constData(), bytes.size());
+        return true;
+    }
+    void settle(bool start) override { settling_ = start; }
+
+private:
+    bool open_ = false;
+    bool settling_ = false;
+};
+
+// The decoder's own account of a packet, for comparison with what the poll did.
+struct Expected : sci::SensorEventSink {
+    void showIndicator(sci::SensorIndicator i) override { shown.push_back(i); }
+    void requestStop() override { ++stops; }
+    std::vector<sci::SensorIndicator> shown;
+    std::size_t stops = 0;
+};
 
 class Harness
 {
 public:
-    Harness() : port_(new FakeSerialPort), window_(std::make_unique<FrmMain>(port_))
+    Harness()
+        : poll_(
+              port_, [this](const sci::Sequence &s) { return sci::sendSci(port_, s); },
+              [this] { sci::sendSci(port_, stop_); })
     {
-        live_ = find<QAbstractButton>("GetSensorData");
-        timer_ = find<QTimer>("timerGetSensor");
-        box_ = find<QTextEdit>("rtbWexbin");
-        for (const char *name : {"labelBumpRight", "labelBumpLeft", "labelWheeldropRight",
-                                 "labelWheeldropLeft", "labelCaster"})
-            labels_.push_back(find<QLabel>(name));
-        // Every change of the box, with how many writes had been made by then.
-        QObject::connect(box_, &QTextEdit::textChanged, box_, [this] {
-            changes_.push_back({box_->toPlainText(), port_->writes().size()});
+        port_.setCommPort(3);
+        // The window's receive event: take, then decode.
+        QObject::connect(&port_, &SerialPort::onComm, &port_, [this] {
+            ++events_;
+            sci::SensorPacket packet;
+            if (poll_.take(packet)) {
+                taken_ = packet;
+                decoded_ = poll_.decode(packet);
+            }
         });
-        find<QAction>("mnuFileDallop")->trigger();
-        find<QLineEdit>("txtPortNum")->setText(QStringLiteral("3"));
     }
 
-    // One window serves every input (building one costs more than most runs): each run starts
-    // from the view off, no message open, the port just connected and nothing received.
+    // Each input starts with the view off, the port just opened, nothing received and no
+    // request made since the port was built.
     void restart()
     {
-        for (QMessageBox *box : window_->findChildren<QMessageBox *>())
-            box->close();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        // The switch is usable only after Initialize Safe Mode, so connect first, whatever the
-        // last input left.
-        if (port_->portOpen())
-            clickPort();
-        connect();
-        if (isOn())
-            toggleLive();
-        clickPort();
-        check(!isOn() && !port_->portOpen() && window_->sensorPollActive() == 0,
-              "could not start afresh");
-        port_->clearRecord();
-        changes_.clear();
+        port_.setPortOpen(false);
+        poll_.cancel();
+        port_.setRThreshold(0);
+        port_.setInputLen(0);
+        port_.writes.clear();
         stream_.clear();
+        viewOn_ = false;
         outstanding_ = false;
-        connect();
+        requestedSinceOn_ = false;
+        linesSinceRequest_ = 0;
+        linesUntrusted_ = 0;
+        open();
     }
 
-    void connect()
+    bool portOpen() const { return port_.portOpen(); }
+
+    void open()
     {
-        note("connect");
-        find<QAbstractButton>("btnPort")->click();
-        check(port_->portOpen(), "Connect did not open the port");
-        find<QAbstractButton>("btnSafe")->click();
+        note("open");
+        check(port_.setPortOpen(true) && port_.inBufferCount() == 0, "open");
     }
 
-    // Disconnect, or Connect without Initialize Safe Mode, as the button says.
-    void clickPort()
+    void close()
     {
-        note("port button", port_->portOpen());
-        find<QAbstractButton>("btnPort")->click();
+        note("close");
+        port_.setPortOpen(false);
     }
 
     void unplug()
     {
-        note("unplug");
-        port_->unplug();
+        note("unplug", port_.portOpen());
+        if (port_.portOpen())
+            port_.lose();
+        check(port_.inBufferCount() == 0, "input kept after a loss");
     }
 
-    void toggleLive()
+    void toggleView()
     {
-        const bool wasOn = isOn();
-        note(wasOn ? "switch off" : "switch on", live_->isEnabled());
-        const qsizetype writesBefore = port_->writes().size();
-        live_->click();
-        check(port_->writes().size() == writesBefore, "switching the view wrote something");
-        if (wasOn && !isOn()) {
-            outstanding_ = false;
-            check(box_->toPlainText().isEmpty(), "switching off left a report");
-        }
-        check(timer_->isActive() == isOn(), "timer state differs from the caption");
+        note(viewOn_ ? "view off" : "view on");
+        viewOn_ = !viewOn_;
+        if (viewOn_)
+            return;
+        poll_.cancel();
+        outstanding_ = false;
+        requestedSinceOn_ = false;
+        check(poll_.active() == 0, "switching off left a request outstanding");
     }
 
+    // The timer's tick while the view is on.
     void tick()
     {
-        // The timer fires only while it runs.
-        if (!timer_->isActive())
+        if (!viewOn_)
             return;
-        const qsizetype writesBefore = port_->writes().size();
-        note("tick", port_->portOpen(), port_->inBufferCount());
-        QMetaObject::invokeMethod(timer_, "timeout", Qt::DirectConnection);
-        const QList<QByteArray> writes = port_->writes();
-        if (!port_->portOpen()) {
-            check(writes.size() == writesBefore, "a tick on a closed port wrote something");
+        note("tick", port_.portOpen(), port_.inBufferCount());
+        const std::size_t writesBefore = port_.writes.size();
+        const bool sent = poll_.request();
+        if (!port_.portOpen()) {
+            check(!sent && port_.writes.size() == writesBefore,
+                  "a request on a closed port wrote something");
             return;
         }
-        check(writes.size() == writesBefore + 1 &&
-                  writes.last() == asBytes(velmora::sci::sciSensors()),
-              "a tick did not write exactly one sensor request");
-        for (const QLabel *label : labels_)
-            check(label->isHidden(), "an indicator stayed visible after a request");
+        check(sent && port_.writes.size() == writesBefore + 1 &&
+                  same(port_.writes.back(), sci::sciSensors()),
+              "a request did not write exactly one sensor request");
+        check(port_.inBufferCount() == 0 && poll_.active() == 1,
+              "a request left input waiting or no request outstanding");
         outstanding_ = true;
+        // An answer is trusted only if no adapter line went out since the request before this
+        // one (or since this one, the first since the view went on).
+        linesUntrusted_ = requestedSinceOn_ ? linesSinceRequest_ : 0;
+        linesSinceRequest_ = 0;
+        requestedSinceOn_ = true;
     }
 
-    // Bytes arriving; with an event, the console sees them now, without one, with a later event.
-    void receive(const QByteArray &piece, bool event)
+    // An AT line to the adapter, as renaming writes while the view runs.
+    void adapterLine()
     {
-        if (!port_->portOpen())
+        note("adapter line", port_.portOpen());
+        const bool wasOpen = port_.portOpen();
+        port_.output(QStringLiteral("AT+NAMEfuzz\r\n"));
+        if (!wasOpen)
             return;
-        const int waiting = port_->inBufferCount();
-        if (waiting + piece.size() > FakeSerialPort::kInputLimit)
-            return; // beyond the limit the port drops bytes, and the waiting bytes are no longer
-                    // known here
-        stream_ += piece;
-        if (stream_.size() > FakeSerialPort::kInputLimit)
-            stream_.remove(0, stream_.size() - FakeSerialPort::kInputLimit);
-        if (!event) {
-            note("receive quietly", waiting, static_cast<int>(piece.size()));
-            port_->injectQuietly(piece);
-            return;
-        }
+        ++linesSinceRequest_;
+        ++linesUntrusted_;
+    }
 
-        // What waits once these bytes are in: the newest bytes of everything received.
+    // Bytes arriving; with quiet after them the settle time ends, without, more may follow.
+    void receive(const QByteArray &piece, bool quietAfter)
+    {
+        if (!port_.portOpen())
+            return;
+        const int waiting = port_.inBufferCount();
+        if (waiting + piece.size() > SerialPort::kInputLimit)
+            return; // beyond the limit the port drops bytes and what waits is no longer known
+        note(quietAfter ? "receive" : "receive, more to come", waiting,
+             static_cast<int>(piece.size()));
+        stream_ += piece;
+        if (stream_.size() > SerialPort::kInputLimit)
+            stream_.remove(0, stream_.size() - SerialPort::kInputLimit);
         const int total = waiting + static_cast<int>(piece.size());
         const QByteArray all = stream_.right(total);
-        const bool eventRaised = port_->rThreshold() >= 1 && total >= port_->rThreshold();
-        const bool shouldShow = outstanding_ && eventRaised &&
-                                total == static_cast<int>(velmora::sci::kSensorPacketSize);
-        note(event ? "receive" : "receive quietly", waiting, static_cast<int>(piece.size()));
+        const bool armed = port_.rThreshold() >= 1;
+        const bool atOnce = armed && port_.inputLen() > 0 && total >= port_.inputLen();
 
-        const qsizetype writesBefore = port_->writes().size();
-        changes_.clear();
-        port_->injectReceived(piece);
-        const QList<QByteArray> writes = port_->writes();
-        const qsizetype written = writes.size() - writesBefore;
-
-        qsizetype reports = 0;
-        for (const auto &change : changes_)
-            reports += change.text.isEmpty() ? 0 : 1;
-
-        if (!shouldShow) {
-            check(reports == 0,
-                  "a report without exactly 26 bytes taken while a request was outstanding");
-            check(written == 0, "a write without a shown packet");
+        const std::size_t writesBefore = port_.writes.size();
+        events_ = 0;
+        decoded_ = false;
+        port_.receive(piece);
+        check(events_ == (atOnce ? 1 : 0), "an event other than at once for a whole read");
+        check(port_.settling() == (armed && !atOnce), "settle timer not started for a part");
+        if (quietAfter && !atOnce) {
+            port_.settleEnds();
+            check(events_ == (armed && total >= port_.rThreshold() ? 1 : 0),
+                  "no event when the line went quiet");
+        }
+        const bool event = events_ == 1;
+        const std::size_t written = port_.writes.size() - writesBefore;
+        const bool shouldDecode = outstanding_ && event &&
+                                  total == static_cast<int>(sci::kSensorPacketSize) &&
+                                  linesUntrusted_ == 0;
+        if (!shouldDecode) {
+            check(!decoded_, "decoded without exactly 26 bytes taken for a trusted request");
+            check(written == 0, "a write without a decoded packet");
             return;
         }
+        check(decoded_ && poll_.active() == 0, "a whole trusted answer was not decoded");
 
-        velmora::sci::SensorPacket packet;
+        sci::SensorPacket packet;
         for (std::size_t i = 0; i < packet.size(); ++i)
             packet[i] = static_cast<std::uint8_t>(all[static_cast<qsizetype>(i)]);
+        check(packet == taken_, "the bytes taken are not the bytes waiting");
         Expected expected;
-        const std::string report = velmora::sci::DecodeSensorPacket(packet, expected);
-
-        check(reports == 1 && changes_.size() == 1,
-              "a whole answer to an outstanding request was not shown once");
-        // The box shows a line break for each "\r\n".
-        const QString text =
-            QString::fromLatin1(report.data(), static_cast<qsizetype>(report.size()))
-                .replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-        check(changes_.front().text == text,
-              "the report is not the decoder's report of the bytes taken");
+        const sci::SensorReport report = sci::DecodeSensorPacket(packet, expected);
+        check(poll_.report() == report, "the report is not the decoder's report of the bytes");
         check(written <= 8, "more than eight stops for one packet");
-        check(written == expected.stops, "the stops written differ from those the packet asks for");
-        for (qsizetype i = writesBefore; i < writes.size(); ++i)
-            check(writes[i] == asBytes(velmora::sci::goStop()),
-                  "a write other than a stop while decoding");
-        check(changes_.front().writesAtChange == writes.size(),
-              "the report was shown before its stops were written");
-        for (std::size_t i = 0; i < labels_.size(); ++i)
-            check(!labels_[i]->isHidden() == expected.shown[i],
-                  "an indicator does not match the packet");
+        check(written == expected.stops, "the stops written differ from those the packet asks");
+        for (std::size_t i = writesBefore; i < port_.writes.size(); ++i)
+            check(same(port_.writes[i], stop_), "a write other than a stop while decoding");
+        check(std::equal(poll_.begin(), poll_.end(), expected.shown.begin(), expected.shown.end()),
+              "the indicators differ from the packet's");
         outstanding_ = false;
     }
 
-    bool portOpen() const { return port_->portOpen(); }
-
 private:
-    // The decoder's own account of a packet, for comparison with what the window did.
-    struct Expected : velmora::sci::SensorEventSink {
-        void showIndicator(velmora::sci::SensorIndicator i) override
-        {
-            shown[static_cast<std::size_t>(i)] = true;
-        }
-        void requestStop() override { ++stops; }
-        bool shown[5] = {false, false, false, false, false};
-        qsizetype stops = 0;
-    };
-    struct Change {
-        QString text;
-        qsizetype writesAtChange;
-    };
-
-    template <typename T> T *find(const char *name) const
-    {
-        T *found = window_->findChild<T *>(QString::fromLatin1(name));
-        if (!found)
-            fail(name);
-        return found;
-    }
-    bool isOn() const { return live_->text() == QStringLiteral("Stop Live Sensor Data"); }
-
-    FakeSerialPort *port_; // owned by the window
-    std::unique_ptr<FrmMain> window_;
-    QAbstractButton *live_;
-    QTimer *timer_;
-    QTextEdit *box_;
-    std::vector<QLabel *> labels_;
-    std::vector<Change> changes_;
+    FuzzPort port_;
+    const sci::Sequence stop_ = sci::goStop();
+    velmora::console::SensorPoll poll_;
+    int events_ = 0;
+    bool decoded_ = false;
+    sci::SensorPacket taken_{};
     QByteArray stream_;
+    bool viewOn_ = false;
     bool outstanding_ = false;
+    bool requestedSinceOn_ = false;
+    int linesSinceRequest_ = 0;
+    int linesUntrusted_ = 0;
 };
 
 QByteArray takeBytes(FuzzedDataProvider &in, std::size_t n)
@@ -282,13 +308,8 @@ QByteArray takeBytes(FuzzedDataProvider &in, std::size_t n)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int qtArgc = 1;
-    static char *qtArgv[] = {(*argv)[0], nullptr};
-    (void)argc;
-    g_app = new QApplication(qtArgc, qtArgv);
     g_trace = qEnvironmentVariableIsSet("VELMORA_FUZZ_TRACE");
     return 0;
 }
@@ -296,13 +317,13 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     FuzzedDataProvider in(data, size);
-    // Never destroyed: at exit Qt's own globals go first.
+    // Never destroyed: one port and poll serve every input.
     static Harness *const harness = new Harness;
     Harness &h = *harness;
     h.restart();
     // Mostly with the view on: that is where the receive path does its work.
     if (in.ConsumeBool() || in.remaining_bytes() == 0)
-        h.toggleLive();
+        h.toggleView();
     while (in.remaining_bytes() > 0) {
         switch (in.ConsumeIntegralInRange<int>(0, 15)) {
         case 0:
@@ -311,14 +332,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             h.tick();
             break;
         case 3:
-            h.toggleLive();
+            h.toggleView();
             break;
         case 4:
         case 5:
         case 6:
         case 7:
             // A whole answer's worth in one piece, the commonest arrival.
-            h.receive(takeBytes(in, velmora::sci::kSensorPacketSize), true);
+            h.receive(takeBytes(in, sci::kSensorPacketSize), true);
             break;
         case 8:
         case 9:
@@ -329,8 +350,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         }
         case 11:
         case 12: {
-            // Bytes the port holds until a later event (pieces closer together than its settle
-            // time).
+            // Pieces closer together than the settle time.
             const auto n = in.ConsumeIntegralInRange<std::size_t>(1, 30);
             h.receive(takeBytes(in, n), false);
             break;
@@ -339,13 +359,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             h.unplug();
             break;
         case 14:
-            h.clickPort();
+            if (h.portOpen())
+                h.close();
+            else
+                h.open();
             break;
         case 15:
             if (!h.portOpen())
-                h.connect();
+                h.open();
             else
-                h.tick();
+                h.adapterLine();
             break;
         }
     }
