@@ -10,6 +10,7 @@ import unittest
 from types import SimpleNamespace
 
 from velbench import a11y, report
+from velbench.soak import soak_check
 from velbench.trace import STOP, TraceFile, bump_to_stop
 
 
@@ -80,6 +81,20 @@ class TraceTest(unittest.TestCase):
         self.assertEqual(missed, 1)
         latencies, missed = bump_to_stop(entries, since=1.9)
         self.assertEqual((len(latencies), missed), (1, 0))
+
+    def test_soak_check_paced(self):
+        strays = dict(answer(1.25, size=29), meaning="Sensors packet 0 answer (26 bytes, 3 stray before)")
+        entries = [answer(1.0), stop(1.15),  # stopped late: still its stop
+                   strays, stop(1.2497),  # stopped before the write's last byte: a false packet shown
+                   answer(1.5), answer(1.505),  # on each other's heels: not judged
+                   answer(1.75)]  # no stop: missed
+        for e in entries:
+            e["at"] = e["t"]
+        c = soak_check(entries, [], pace=57600)
+        self.assertEqual({k: c[k] for k in ("whole", "whole_stopped", "whole_missed", "long_false",
+                                            "long_false_stopped", "piled", "unexplained_stops")},
+                         {"whole": 2, "whole_stopped": 1, "whole_missed": 1, "long_false": 1,
+                          "long_false_stopped": 1, "piled": 2, "unexplained_stops": 0})
 
 
 def conditions_results(bumps):

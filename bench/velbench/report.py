@@ -193,7 +193,8 @@ def measure_page(m, s):
             "less than 30 ms apart, no stray or extra byte before the 26th); otherwise it is broken and must "
             "not be shown. With the bumper held, every whole answer that is shown writes a stop, so the "
             "stops in the simulator's trace count the answers shown: each whole answer must be followed "
-            "by a stop within 100 ms, and no broken one may be.")
+            "by a stop before the next answer has come in, and no broken one may be. Paced, the console "
+            "may take the first 26 bytes of a longer write as its read, so such answers are counted apart.")
         add("")
         add("| Soak figure | Value |")
         add("|---|---:|")
@@ -202,6 +203,13 @@ def measure_page(m, s):
         add(f"| Whole answers / stopped | {c['whole']} / {c['whole_stopped']} |")
         add(f"| Whole answers not shown | {c['whole_missed']} |")
         add(f"| Broken answers / shown anyway | {c['broken']} / {c['broken_stopped']} |")
+        if "piled" in c:
+            add(f"| Paced answers longer than 26 bytes / shown (their first 26 bytes are the answer) | "
+                f"{c['long']} / {c['long_stopped']} |")
+            add(f"| Paced answers after stray bytes / shown (a false packet of the strays and the answer's "
+                f"start) | {c['long_false']} / {c['long_false_stopped']} |")
+            add(f"| Answers on each other's heels after a stall / shown (one read of both is dropped) | "
+                f"{c['piled']} / {c['piled_stopped']} |")
         add(f"| Stops not explained by a whole answer | {c['unexplained_stops']} |")
         add(f"| Not judged (within 0.5 s of a fault change, around an unplug, or pieces 30-50 ms apart) | "
             f"{c['excluded'] + c['ambiguous']} |")

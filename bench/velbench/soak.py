@@ -6,7 +6,7 @@ import time
 
 from . import a11y, log
 from .harness import TITLE, Console, CpuLoad, Session, Sim, load, machine, probe_layout, proc_rss_kb, wait_for
-from .trace import SENSORS, STOP, answers, rx
+from .trace import POLL_S, SENSORS, STOP, answers, rx
 
 # Each phase's faults, as typed at the simulator (after "fault off"), and whether answers
 # should be shown: every whole answer must be, nothing else may be.
@@ -63,22 +63,52 @@ def shown_whole(pieces):
     return False, last
 
 
-def soak_check(entries, excluded):
+def soak_check(entries, excluded, pace=None):
     """Every whole answer (bumper held) must be followed by its stop; no other answer may be.
-    excluded: (from, to) spans around unplugging, not judged."""
+    excluded: (from, to) spans around unplugging, not judged. pace: the simulator's baud rate,
+    if paced.
+
+    A stop is looked for from the answer's first byte on the line (paced, the trace stamps a
+    write when its last byte has gone, and the console acts on the 26th) until the next answer's
+    end (a stop of the next can only come after that), or a poll period after the last. Paced, a write longer than 26 bytes
+    trickles in, and whether the console ever holds exactly its first 26 depends on how the
+    pseudo-terminal hands the bytes over: such answers are counted apart, as "long", and a stop
+    after one whose first 26 bytes were not the answer (stray bytes before it) is a false packet
+    shown. Answers on each other's heels (the console wrote two requests together after a stall)
+    may be read together, 52 bytes dropped as one read: counted apart, as "piled"."""
+    byte_s = 10 / pace if pace else 0.0
     stops = [e["at"] for e in rx(entries, STOP)]
     used = set()
     counts = {"answers": 0, "whole": 0, "whole_stopped": 0, "whole_missed": 0, "broken": 0,
-              "broken_stopped": 0, "ambiguous": 0, "excluded": 0, "stops": len(stops), "unexplained_stops": 0}
+              "broken_stopped": 0, "long": 0, "long_stopped": 0, "long_false": 0, "long_false_stopped": 0,
+              "piled": 0, "piled_stopped": 0, "ambiguous": 0, "excluded": 0, "stops": len(stops), "unexplained_stops": 0}
     missed_at = []
-    for pieces in group_answers(entries):
+    groups = group_answers(entries)
+
+    def first_byte(g):
+        return g[0]["at"] - len(g[0]["bytes"]) * byte_s
+
+    for k, pieces in enumerate(groups):
         counts["answers"] += 1
         whole, end = shown_whole(pieces)
-        stop = next((i for i, s in enumerate(stops) if end <= s < end + 0.1 and i not in used), None)
+        prev = groups[k - 1] if k > 0 else None
+        nxt = groups[k + 1] if k + 1 < len(groups) else None
+        until = nxt[-1]["at"] if nxt else end + POLL_S
+        stop = next((i for i, s in enumerate(stops) if first_byte(pieces) <= s < until and i not in used), None)
         if stop is not None:
             used.add(stop)
-        if any(a <= pieces[-1]["at"] and pieces[0]["at"] <= b for a, b in excluded):
+        if any(a <= pieces[-1]["at"] and first_byte(pieces) <= b for a, b in excluded):
             counts["excluded"] += 1
+            continue
+        size = sum(len(p["bytes"]) for p in pieces)
+        if byte_s and len(pieces) == 1 and size > 26:
+            kind = "long_false" if " stray before" in pieces[0]["meaning"] else "long"
+            counts[kind] += 1
+            counts[kind + "_stopped"] += stop is not None
+            continue
+        if (nxt and first_byte(nxt) - end < SPLIT_GAP_S) or (prev and first_byte(pieces) - prev[-1]["at"] < SPLIT_GAP_S):
+            counts["piled"] += 1
+            counts["piled_stopped"] += stop is not None
             continue
         if whole is None:
             counts["ambiguous"] += 1
@@ -200,7 +230,7 @@ def _soak(args):
         sim.quit()
         session.close()
     entries = sim.trace()
-    checked = soak_check([e for e in entries if started <= e["at"] <= ended], excluded)
+    checked = soak_check([e for e in entries if started <= e["at"] <= ended], excluded, args.pace or None)
     results.update({"seconds": ended - started, "phases": phases, "reconnects": reconnects, "alive_at_end": alive,
                     "exit_code": exit_code, "rss_samples": rss, "rss_first_kb": rss[0][1], "rss_last_kb": rss[-1][1],
                     "rss_max_kb": max(r[1] for r in rss), "check": checked,
