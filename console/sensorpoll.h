@@ -18,7 +18,7 @@ namespace velmora::console
 
 // The live view's side of the line, apart from the window: the sensor request, the receive
 // event and the decoding walk with its stops. The window shows what a walk found afterwards.
-// Kept free of widgets so that it can be fuzzed at the decoder's speed.
+// Kept free of widgets so that it can be fuzzed without a window.
 class SensorPoll
 {
 public:

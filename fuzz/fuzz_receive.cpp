@@ -2,11 +2,11 @@
 // settle timer the input fires, fed random bytes in random pieces, with sensor requests, the view
 // switched on and off, adapter lines written, and the line dropped and opened again, all in an
 // order the input chooses. One poll and one port serve every input, put back to a fresh start
-// before each; nothing waits on real time and no widget is built, so a run reaches the decoder's
-// speed. The window only shows what a walk found (its own tests cover that).
+// before each; nothing waits on real time and no widget is built. The window only shows what a
+// walk found (its own tests cover that).
 //   cmake -S . -B build/fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DVELMORA_FUZZ=ON
 //   cmake --build build/fuzz --target fuzz_receive && build/fuzz/fuzz/fuzz_receive
-//   -max_total_time=60
+//   -max_total_time=60 -max_len=256
 //
 // What must hold after every step, checked against this harness's own account of what was
 // requested, what was written to the adapter and what waits in the port:
