@@ -76,12 +76,15 @@ SensorPacket quietPacket(std::initializer_list<std::pair<int, int>> bytes)
     return p;
 }
 
+const QStringList kEnd{"", "End Sensor Data"};
+
 QStringList tail(const QString &distance = "0", const QString &angle = "0")
 {
-    return {"Distance = " + distance, "Angle = " + angle,        "Charging State = Not Charging",
-            "Voltage: 0mv",           "Battery Current Draw: 0", "Temperature: 0C",
-            "Charge: 0maH",           "Capacity: 0maH",          "",
-            "End Sensor Data"};
+    return QStringList{
+               "Distance = " + distance, "Angle = " + angle,        "Charging State = Not Charging",
+               "Voltage: 0mv",           "Battery Current Draw: 0", "Temperature: 0C",
+               "Charge: 0maH",           "Capacity: 0maH"} +
+           kEnd;
 }
 
 } // namespace
@@ -97,44 +100,20 @@ private slots:
 
         QTest::newRow("all zero") << SensorPacket{}
                                   << (QStringList{"Remote Control Command = 0"} + tail());
-        QTest::newRow("remote 255 drops its line") << quietPacket({}) << tail();
-        QTest::newRow("remote 0x81")
-            << quietPacket({{10, 0x81}}) << (QStringList{"Remote Control Command = 129"} + tail());
-
-        QTest::newRow("distance -10") << quietPacket({{12, 255}, {13, 246}}) << tail("-10");
         QTest::newRow("distance min") << quietPacket({{12, 128}, {13, 0}}) << tail("-32768");
-        QTest::newRow("distance max") << quietPacket({{12, 127}, {13, 255}}) << tail("32767");
         QTest::newRow("angle -1") << quietPacket({{14, 255}, {15, 255}}) << tail("0", "-1");
-        QTest::newRow("angle 256") << quietPacket({{14, 1}, {15, 0}}) << tail("0", "256");
-
         QStringList t = tail();
-        t[4] = "Battery Current Draw: -500";
-        QTest::newRow("current -500") << quietPacket({{19, 254}, {20, 12}}) << t;
-        t = tail();
         t[5] = "Temperature: -1C";
         QTest::newRow("temperature -1") << quietPacket({{21, 255}}) << t;
-        t[5] = "Temperature: -128C";
-        QTest::newRow("temperature -128") << quietPacket({{21, 128}}) << t;
         t = tail();
         t[3] = "Voltage: 65535mv";
         t[6] = "Charge: 65535maH";
         t[7] = "Capacity: 65535maH";
         QTest::newRow("unsigned fields at max")
             << quietPacket({{17, 255}, {18, 255}, {22, 255}, {23, 255}, {24, 255}, {25, 255}}) << t;
-
-        const char *states[] = {"Not Charging",     "Charging Recovery", "Charging",
-                                "Trickle Charging", "Waiting",           "Charging Error"};
-        for (int s = 1; s <= 5; ++s) {
-            t = tail();
-            t[2] = QStringLiteral("Charging State = %1").arg(QLatin1String(states[s]));
-            QTest::newRow(qPrintable(QStringLiteral("charging state %1").arg(s)))
-                << quietPacket({{16, s}}) << t;
-        }
-        // No name and no line end: the voltage continues the line.
+        // No name and no line end for an unknown state: the voltage continues the line.
         t = tail();
         t.removeAt(2);
-        t[2] = "Charging State = Voltage: 0mv";
-        QTest::newRow("charging state 9") << quietPacket({{16, 9}}) << t;
         t[2] = "Charging State = Voltage: 12mv";
         QTest::newRow("charging state 6") << quietPacket({{16, 6}, {18, 12}}) << t;
 
@@ -163,9 +142,6 @@ private slots:
                 tail());
         QTest::newRow("right dirt only")
             << quietPacket({{9, 7}}) << (QStringList{"Right Dirt Sensor = 7"} + tail());
-        QTest::newRow("both dirt at max")
-            << quietPacket({{8, 255}, {9, 1}})
-            << (QStringList{"Left Dirt Sensor = 255", "Right Dirt Sensor = 1"} + tail());
         QTest::newRow("four buttons in order")
             << quietPacket({{11, 15}})
             << (QStringList{"Max button pressed", "Clean button pressed", "Spot button pressed",
@@ -174,48 +150,44 @@ private slots:
 
         const SensorPacket example{3,   0, 1, 0, 0,  0,   0,   8,  0,  7, 255, 2,  255,
                                    246, 0, 5, 2, 62, 128, 254, 12, 25, 9, 196, 10, 140};
-        QTest::newRow("full example") << example
-                                      << QStringList{"Bump Right",
-                                                     "<show BumpRight>",
-                                                     "<stop>",
-                                                     "Bump Left",
-                                                     "<show BumpLeft>",
-                                                     "<stop>",
-                                                     "Left Cliff",
-                                                     "<stop>",
-                                                     "RightWheel Overcurrent",
-                                                     "<stop>",
-                                                     "Right Dirt Sensor = 7",
-                                                     "Clean button pressed",
-                                                     "Distance = -10",
-                                                     "Angle = 5",
-                                                     "Charging State = Charging",
-                                                     "Voltage: 16000mv",
-                                                     "Battery Current Draw: -500",
-                                                     "Temperature: 25C",
-                                                     "Charge: 2500maH",
-                                                     "Capacity: 2700maH",
-                                                     "",
-                                                     "End Sensor Data"};
+        const QStringList exampleLines{"Bump Right",
+                                       "<show BumpRight>",
+                                       "<stop>",
+                                       "Bump Left",
+                                       "<show BumpLeft>",
+                                       "<stop>",
+                                       "Left Cliff",
+                                       "<stop>",
+                                       "RightWheel Overcurrent",
+                                       "<stop>",
+                                       "Right Dirt Sensor = 7",
+                                       "Clean button pressed",
+                                       "Distance = -10",
+                                       "Angle = 5",
+                                       "Charging State = Charging",
+                                       "Voltage: 16000mv",
+                                       "Battery Current Draw: -500",
+                                       "Temperature: 25C",
+                                       "Charge: 2500maH",
+                                       "Capacity: 2700maH"};
+        QTest::newRow("full example") << example << exampleLines + kEnd;
 
         // Every multi-byte field distinct, so a swapped or shifted offset shows.
         const SensorPacket distinct{0,    0,    0,    0,    0,    0,    0,    0,   11,
                                     12,   13,   0,    0x01, 0x02, 0x03, 0x04, 3,   0x05,
                                     0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D};
-        QTest::newRow("distinct fields") << distinct
-                                         << QStringList{"Left Dirt Sensor = 11",
-                                                        "Right Dirt Sensor = 12",
-                                                        "Remote Control Command = 13",
-                                                        "Distance = 258",
-                                                        "Angle = 772",
-                                                        "Charging State = Trickle Charging",
-                                                        "Voltage: 1286mv",
-                                                        "Battery Current Draw: 1800",
-                                                        "Temperature: 9C",
-                                                        "Charge: 2571maH",
-                                                        "Capacity: 3085maH",
-                                                        "",
-                                                        "End Sensor Data"};
+        const QStringList distinctLines{"Left Dirt Sensor = 11",
+                                        "Right Dirt Sensor = 12",
+                                        "Remote Control Command = 13",
+                                        "Distance = 258",
+                                        "Angle = 772",
+                                        "Charging State = Trickle Charging",
+                                        "Voltage: 1286mv",
+                                        "Battery Current Draw: 1800",
+                                        "Temperature: 9C",
+                                        "Charge: 2571maH",
+                                        "Capacity: 3085maH"};
+        QTest::newRow("distinct fields") << distinct << distinctLines + kEnd;
     }
 
     void walk()
