@@ -15,12 +15,13 @@ namespace velmora::link
 // points to, or /dev/ttyS{n-1} without such a link.
 
 struct PortDevice {
-    // What the port number opens; empty for a number below 1.
+    // What the port number opens.
     QString device;
     // Why it cannot be opened, fit to show the operator; empty if an open may be tried.
     QString problem;
 };
 
+// Numbers start at 1: the port refuses a lower one before it asks.
 PortDevice portDevice(int number);
 
 // The folder whose comN links give devices their port numbers; empty where numbers are native.

@@ -58,9 +58,6 @@ QString portLinkFolder()
 
 PortDevice portDevice(int number)
 {
-    if (number < 1)
-        return {QString(), numberBelowOneMessage(number)};
-
     const QFileInfo link(linkPath(number));
     if (link.isSymLink() && !link.exists()) {
         const QString target = link.symLinkTarget();

@@ -10,8 +10,6 @@ namespace velmora::link
 
 PortDevice portDevice(int number)
 {
-    if (number < 1)
-        return {QString(), numberBelowOneMessage(number)};
     // Whether COMn exists shows at the open; enumeration misses some virtual ports.
     return {QStringLiteral("COM%1").arg(number), QString()};
 }

@@ -7,12 +7,6 @@ namespace velmora::link
 
 // Ports are chosen by number, as the operator types it into the console.
 
-// Why a number below 1 opens nothing, fit to show the operator.
-inline QString numberBelowOneMessage(int number)
-{
-    return QStringLiteral("Port %1 does not exist: port numbers start at 1.").arg(number);
-}
-
 // A serial port of this machine under the number the operator types for it.
 struct PortChoice {
     int number = 0; // 0: the device has no port number yet (on POSIX: link it as comN)

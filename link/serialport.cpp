@@ -1,7 +1,6 @@
 #include "link/serialport.h"
 
 #include "link/linetrace.h"
-#include "link/portnumbers.h"
 
 #include <cstring>
 #include <utility>
@@ -58,7 +57,7 @@ bool SerialPort::setPortOpen(bool open)
         return true;
     }
     if (commPort_ < 1) {
-        setError(numberBelowOneMessage(commPort_));
+        setError(tr("Port %1 does not exist: port numbers start at 1.").arg(commPort_));
         VELMORA_TRACE(*this)
             << QStringLiteral("open port %1 refused: %2").arg(commPort_).arg(error_);
         return false;
