@@ -71,20 +71,13 @@ private slots:
         const double byteMs = 10 / 57.6;
         QTest::newRow("at once by default")
             << QStringList{} << kSensors0 << 0.0 << QList<double>(26, 0.0);
-        QTest::newRow("answer at 57600")
-            << QStringList{"--pace", "57600"} << kSensors0 << 0.0 << paced(26, 0);
         QTest::newRow("answer at 9600")
             << QStringList{"--pace", "9600"} << kSensors0 << 0.0 << paced(26, 0, 9600);
-        QTest::newRow("adapter reply") << QStringList{"--pace", "57600", "--adapter-replies"}
-                                       << QByteArray("+++\r") << 0.0 << paced(4, 0);
         QTest::newRow("answer, then adapter reply in turn")
             << QStringList{"--pace", "57600", "--adapter-replies"} << kSensors0 + "+++\r" << 0.0
             << paced(30, 0);
         QTest::newRow("delayed") << QStringList{"--pace", "57600", "--delay", "50"} << kSensors0
                                  << 0.0 << paced(26, 50);
-        QTest::newRow("split, gap shorter than a piece")
-            << QStringList{"--pace", "57600", "--split", "10,16", "--gap", "1"} << kSensors0 << 0.0
-            << paced(26, 0);
         QTest::newRow("split, gap longer than a piece")
             << QStringList{"--pace", "57600", "--split", "10,16", "--gap", "10"} << kSensors0 << 0.0
             << paced(16, 10, 57600, paced(10, 0));

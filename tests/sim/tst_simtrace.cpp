@@ -24,30 +24,20 @@ private slots:
         const QByteArray none;
         QTest::newRow("ignored in off mode")
             << none << kSensors0 << "Sensors packet 0 (ignored in off mode)";
-        QTest::newRow("ignored in passive mode")
-            << kStart << kFwd255 << "Drive 255 mm/s straight (ignored in passive mode)";
         QTest::newRow("drive out of range")
             << kStart << bytes({137, 142, 0, 142, 0})
             << "Drive -29184 mm/s radius -29184 mm (turning right) (velocity out of range: -500 "
                "mm/s) (radius out of range: -2000 mm) (ignored in passive mode)";
-        QTest::newRow("back") << kSafe << bytes({137, 255, 64, 128, 0})
-                              << "Drive -192 mm/s straight";
         QTest::newRow("radius 0")
             << kSafe << bytes({137, 0, 255, 0, 0})
             << "Drive 255 mm/s radius 0 (undefined: turning in place counter-clockwise)";
         QTest::newRow("radius -1") << kSafe << bytes({137, 0, 255, 255, 255})
                                    << "Drive 255 mm/s radius -1 (turning in place clockwise)";
-        QTest::newRow("radius 1") << kSafe << bytes({137, 0, 100, 0, 1})
-                                  << "Drive 100 mm/s radius 1 (turning in place counter-clockwise)";
         QTest::newRow("arc right") << kSafe << bytes({137, 0, 100, 254, 12})
                                    << "Drive 100 mm/s radius -500 mm (turning right)";
         QTest::newRow("stop") << kSafe << kHalt << "Drive 0 mm/s radius 0 (stop)";
-        QTest::newRow("motors") << kSafe << bytes({138, 5}) << "Motors 5 (side brush, main brush)";
-        QTest::newRow("baud") << kSafe << bytes({129, 10}) << "Baud code 10 (57600 baud)";
         QTest::newRow("no such packet")
             << kStart << bytes({142, 128}) << "Sensors packet 128 (no such packet: not answered)";
-        QTest::newRow("song stored, played")
-            << kSafe + bytes({140, 3, 1, 60, 32}) << bytes({141, 3}) << "Play song 3";
         QTest::newRow("song not stored") << kSafe + bytes({140, 3, 17}) << bytes({141, 3})
                                          << "Play song 3 (not defined: silent)";
         QTest::newRow("dock seeking without a cycle")
