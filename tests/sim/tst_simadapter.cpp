@@ -25,9 +25,6 @@ private slots:
             << true;
         QTest::newRow("pin left an input")
             << QByteArrayList{esc, "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"} << false;
-        QTest::newRow("another pin made an output")
-            << QByteArrayList{esc, "ATSW22,5,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"}
-            << false;
         QTest::newRow("low but never high")
             << QByteArrayList{esc, "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATMD\r"} << false;
         QTest::newRow("no command mode")

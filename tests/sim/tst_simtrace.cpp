@@ -31,21 +31,12 @@ private slots:
         QTest::newRow("radius 0")
             << kSafe << bytes({137, 0, 255, 0, 0})
             << "Drive 255 mm/s radius 0 (undefined: turning in place counter-clockwise)";
-        QTest::newRow("radius -1") << kSafe << bytes({137, 0, 255, 255, 255})
-                                   << "Drive 255 mm/s radius -1 (turning in place clockwise)";
-        QTest::newRow("arc right") << kSafe << bytes({137, 0, 100, 254, 12})
-                                   << "Drive 100 mm/s radius -500 mm (turning right)";
-        QTest::newRow("stop") << kSafe << kHalt << "Drive 0 mm/s radius 0 (stop)";
         QTest::newRow("no such packet")
             << kStart << bytes({142, 128}) << "Sensors packet 128 (no such packet: not answered)";
         QTest::newRow("song not stored") << kSafe + bytes({140, 3, 17}) << bytes({141, 3})
                                          << "Play song 3 (not defined: silent)";
         QTest::newRow("dock seeking without a cycle")
             << none << bytes({143}) << "Force-Seeking-Dock (no cleaning cycle: no effect)";
-        QTest::newRow("asleep") << kSafe + bytes({133}) << kStart + kSensors0
-                                << "Ignored 3 bytes (robot asleep)";
-        QTest::newRow("not opcodes")
-            << kStart << bytes({1, 2, 3}) << "Ignored 3 bytes (not an opcode)";
     }
     void commandWording()
     {
