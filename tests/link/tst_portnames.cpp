@@ -16,33 +16,6 @@ class TestPortNames : public QObject
     Q_OBJECT
 
 private slots:
-    void linkFolderFollowsXdgConfigHome_data()
-    {
-        QTest::addColumn<QByteArray>("xdg"); // "-": unset
-        QTest::addColumn<QString>("folder");
-        const QString fallback = QDir::homePath() + QStringLiteral("/.config/velmora/ports");
-        QTest::newRow("set") << QByteArray("/srv/cfg") << "/srv/cfg/velmora/ports";
-        QTest::newRow("relative is ignored") << QByteArray("cfg") << fallback;
-        QTest::newRow("unset") << QByteArray("-") << fallback;
-    }
-    void linkFolderFollowsXdgConfigHome()
-    {
-        QFETCH(QByteArray, xdg);
-        QFETCH(QString, folder);
-        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
-        const bool wasSet = qEnvironmentVariableIsSet("XDG_CONFIG_HOME");
-        if (xdg == "-")
-            qunsetenv("XDG_CONFIG_HOME");
-        else
-            qputenv("XDG_CONFIG_HOME", xdg);
-        const QString got = velmora::link::portLinkFolder();
-        if (wasSet)
-            qputenv("XDG_CONFIG_HOME", saved);
-        else
-            qunsetenv("XDG_CONFIG_HOME");
-        QCOMPARE(got, folder);
-    }
-
     void numberToDevice_data()
     {
         QTest::addColumn<int>("number");
@@ -60,8 +33,6 @@ private slots:
             << QStringList{"Port 5 has no device", "com5 points to /dev/velmora-missing"};
         QTest::newRow("no link: port 1") << 1 << ""
                                          << "/dev/ttyS0" << QStringList{};
-        QTest::newRow("no link: port 200") << 200 << ""
-                                           << "/dev/ttyS199" << QStringList{};
     }
     void numberToDevice()
     {
