@@ -21,7 +21,7 @@ struct PortDevice {
     QString problem;
 };
 
-// Numbers start at 1: the port refuses a lower one before it asks.
+// For numbers from 1 (portNumberProblem).
 PortDevice portDevice(int number);
 
 // The folder whose comN links give devices their port numbers; empty where numbers are native.

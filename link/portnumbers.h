@@ -7,6 +7,15 @@ namespace velmora::link
 
 // Ports are chosen by number, as the operator types it into the console.
 
+// Numbers start at 1: why a lower one opens nothing, fit to show the operator; empty for a
+// number that may be tried. The port asks before every open, the probe before it looks.
+inline QString portNumberProblem(int number)
+{
+    return number < 1
+               ? QStringLiteral("Port %1 does not exist: port numbers start at 1.").arg(number)
+               : QString();
+}
+
 // A serial port of this machine under the number the operator types for it.
 struct PortChoice {
     int number = 0; // 0: the device has no port number yet (on POSIX: link it as comN)

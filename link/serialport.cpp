@@ -1,6 +1,7 @@
 #include "link/serialport.h"
 
 #include "link/linetrace.h"
+#include "link/portnumbers.h"
 
 #include <cstring>
 #include <utility>
@@ -56,8 +57,8 @@ bool SerialPort::setPortOpen(bool open)
         VELMORA_TRACE(*this) << "close";
         return true;
     }
-    if (commPort_ < 1) {
-        setError(tr("Port %1 does not exist: port numbers start at 1.").arg(commPort_));
+    if (const QString why = portNumberProblem(commPort_); !why.isEmpty()) {
+        setError(why);
         VELMORA_TRACE(*this)
             << QStringLiteral("open port %1 refused: %2").arg(commPort_).arg(error_);
         return false;

@@ -111,6 +111,10 @@ private:
         const int number = request_.port.toInt(&numeric);
         if (numeric) {
             port_.setCommPort(number);
+            if (const QString why = link::portNumberProblem(number); !why.isEmpty()) {
+                noSuchPort(QStringLiteral("There is no port %1.").arg(number), why);
+                return false;
+            }
             const link::PortDevice target = link::portDevice(number);
             device_ = target.device;
             if (!target.problem.isEmpty()) {
