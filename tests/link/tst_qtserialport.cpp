@@ -320,8 +320,6 @@ private slots:
             << 250 << ""
             << "57600,n,8,1"
             << QStringList{"Port 250 has no device", "/dev/ttyS249 does not exist", "com250"};
-        QTest::newRow("bad settings text") << 7 << ""
-                                           << "57600,x,8,1" << QStringList{"parity \"x\""};
         QTest::newRow("1.5 stop bits with 8 data bits")
             << 7 << ""
             << "57600,n,8,1.5" << QStringList{"Port 7 (/dev/pts/", "1.5 stop bits"};
