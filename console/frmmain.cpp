@@ -464,7 +464,8 @@ void FrmMain::btnSend_Click()
 
 void FrmMain::GetSensorData_Click()
 {
-    if (GetSensorData->text() == kStartLive) {
+    // The timer is the switch; the caption only shows it (and may come translated).
+    if (!timerGetSensor->isActive()) {
         GetSensorData->setText(kStopLive);
         timerGetSensor->setInterval(kPollIntervalMs);
         timerGetSensor->start();
