@@ -9,7 +9,6 @@ using velmora::test::Console;
 namespace
 {
 
-const QString kInit = "dallop connect safe";
 const QString kLive = "dallop connect safe live";
 const QString kPacket = "1 0 0 0 0 0 0 0 0 0 255 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0";
 const QString kStop = "out 137 0 0 0 0";
@@ -38,22 +37,6 @@ private slots:
             << "dallop"
             << "connect:0"
             << QStringList{"open port 0 refused: Port 0 does not exist: port numbers start at 1."};
-        QTest::newRow("disconnect") << kInit << "port" << QStringList{"close"};
-        QTest::newRow("RTS pulse")
-            << "krennet connect"
-            << "on" << QStringList{"rts 0: set", "rts 1: set", "rts 1: set", "rts 1: set",
-                                   "rts 1: set", "rts 1: set", "rts 0: set"};
-        QTest::newRow("RTS refused") << "norts krennet connect"
-                                     << "on"
-                                     << QStringList{"rts 0: refused: Port 3 has no RTS line, so "
-                                                    "the robot cannot be woken this way."};
-        QTest::newRow("AT lines and a reply")
-            << "wexbin connect"
-            << "on ok" << QStringList{R"(out "+++\r")",          R"(out "ATSW22,6,1,1\r")",
-                                      R"(out "ATSW23,6,0,1\r")", R"(out "ATSW23,6,1,1\r")",
-                                      R"(out "ATMD\r")",         R"(in 4: "OK\r\n" (4 waiting))"};
-        QTest::newRow("write refused")
-            << kInit << "fail:Gone. spot" << QStringList{"out 134: refused: Gone."};
         // No line is written before the stops; then the lines of the event in their order.
         QTest::newRow("bumped answer: stops first, then its lines")
             << kLive << "tick pkt:0=3"
