@@ -178,10 +178,12 @@ private slots:
                      << "bumped answer"
                      << "stop";
         // On a loaded machine the next tick may beat the switch-off: one more request whose
-        // answer comes after the live view has stopped, so nothing decodes it.
-        if (events.size() == expected.size() + 2)
-            expected << "request"
-                     << "bumped answer";
+        // answer, if the simulator has sent it yet, comes after the live view has stopped, so
+        // nothing decodes it.
+        if (events.size() > expected.size())
+            expected << "request";
+        if (events.size() > expected.size())
+            expected << "bumped answer";
         QCOMPARE(events, expected);
         QCOMPARE(s.shown, kAnswers);
     }
