@@ -1,5 +1,6 @@
 #include "console/sensorpoll.h"
 
+#include "link/adapter.h"
 #include "link/linetrace.h"
 #include "link/serialport.h"
 
@@ -88,6 +89,9 @@ bool SensorPoll::take(sci::SensorPacket &packet)
 {
     if (port_.commEvent() != link::SerialPort::kCommEventReceive)
         return false;
+    if (port_.lineWrites() != linesTrusted_ && cutReplies() &&
+        port_.inBufferCount() < static_cast<int>(kSensorPacketSize))
+        return false; // the rest of an answer behind a reply comes as a split answer's does
     const auto waiting = static_cast<qint16>(port_.inBufferCount());
     if (waiting <= 0)
         return false;
@@ -105,6 +109,31 @@ bool SensorPoll::take(sci::SensorPacket &packet)
         traceReceive(port_, waiting, taken, "dropped: too few");
         return false;
     }
+    // Shown, such bytes would be a report and stops that no robot sent; the next request's
+    // discard brings the line back in step.
+    switch (sci::outOfStep(packet)) {
+    case sci::OutOfStep::No:
+        return true;
+    case sci::OutOfStep::ChargingState:
+        traceReceive(port_, waiting, taken, "dropped: out of step (no charging state)");
+        return false;
+    case sci::OutOfStep::Voltage:
+        traceReceive(port_, waiting, taken, "dropped: out of step (no battery voltage)");
+        return false;
+    }
+    return false;
+}
+
+bool SensorPoll::cutReplies()
+{
+    const qsizetype replies = link::adapterRepliesAtFront(port_.peekInput());
+    if (replies == 0)
+        return false;
+    VELMORA_TRACE(port_) << QStringLiteral("cut off %1 of adapter replies: %2")
+                                .arg(replies)
+                                .arg(
+                                    link::lineText(port_.peekInput().first(replies).toByteArray()));
+    port_.skipInput(replies);
     return true;
 }
 
@@ -112,13 +141,6 @@ bool SensorPoll::decode(const sci::SensorPacket &packet)
 {
     if (SensorPollActive != 1) {
         traceReceive(port_, kPacketBytes, kPacketBytes, "dropped: no request outstanding");
-        return false;
-    }
-    if (port_.lineWrites() != linesTrusted_) {
-        // The next request throws away whatever is left of it.
-        traceReceive(port_, kPacketBytes, kPacketBytes,
-                     "dropped: adapter lines were written since the request before, a reply "
-                     "may be in it");
         return false;
     }
     Sink sink(*this);

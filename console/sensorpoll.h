@@ -35,7 +35,8 @@ public:
     // PollSensors' work on the line; false, with nothing done, while the port is closed.
     bool request();
     // The receive event: takes the waiting input; true if that was exactly one packet's bytes,
-    // now in packet.
+    // now in packet. Adapter replies in front of an answer are cut off first; bytes no robot
+    // can have sent are dropped as out of step.
     bool take(sci::SensorPacket &packet);
     // ProcessSensorData's walk: true if the packet was decoded as the answer to the outstanding
     // request. Its stops are written during the walk; report() and the indicators are what it
@@ -54,10 +55,13 @@ private:
     std::function<bool(const sci::Sequence &)> send_;
     std::function<void()> stop_;
     qint16 SensorPollActive = 0;
-    // The port's count of adapter lines when the last request went out, and the count an
-    // answer is decoded under: an adapter reply may be mixed into any answer that arrives after
-    // a line written since the request before this one (a reply can still be on its way when a
-    // request throws away what waits).
+    // Takes whole adapter replies off the front of what waits; true if there were any.
+    bool cutReplies();
+
+    // The port's count of adapter lines when the last request went out, and the count under
+    // which no reply can come: the adapter's replies may stand in front of any answer that
+    // arrives after a line written since the request before this one (a reply can still be on
+    // its way when a request throws away what waits).
     bool requested_ = false;
     quint64 linesAtRequest_ = 0;
     quint64 linesTrusted_ = 0;

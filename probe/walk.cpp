@@ -153,10 +153,10 @@ private:
 
         const bool wexbin = request_.adapter == link::AdapterKind::Wexbin;
         if (wexbin || first) {
-            wake(wexbin);
             port_.setInputLen(0);
             port_.setRThreshold(1);
-            const QByteArray after = collect(timing_.afterWakeMs, false);
+            QByteArray after = wake(wexbin);
+            after += collect(timing_.afterWakeMs, false);
             if (!lost_.isEmpty())
                 return wentAway();
             if (!after.isEmpty()) {
@@ -209,26 +209,36 @@ private:
         return robotAnswers(settings, check);
     }
 
-    void wake(bool wexbin)
+    // The wake-up pulse, held for its full time; returns what came back meanwhile.
+    QByteArray wake(bool wexbin)
     {
+        link::WakeUp pulse(port_);
+        const bool started =
+            pulse.start(wexbin ? link::AdapterKind::Wexbin : link::AdapterKind::Wired);
+        const QByteArray during = started ? collect(link::kWakePulseMs, false) : QByteArray();
+        const bool ended = started && pulse.finish();
         if (wexbin) {
-            if (link::wakeRobot(port_, link::AdapterKind::Wexbin))
+            if (ended)
                 step(QStringLiteral("Sent the Wexbin adapter's AT wake-up lines: +++, "
-                                    "ATSW22,6,1,1, ATSW23,6,0,1, ATSW23,6,1,1, ATMD."));
+                                    "ATSW22,6,1,1, ATSW23,6,0,1, then %1 ms later ATSW23,6,1,1, "
+                                    "ATMD.")
+                         .arg(link::kWakePulseMs));
             else
                 step(QStringLiteral("The AT wake-up lines could not be sent: %1")
                          .arg(port_.errorString()));
             wakeTried_ = QStringLiteral("the Wexbin adapter's AT wake-up lines");
-            return;
+            return during;
         }
-        if (link::wakeRobot(port_, link::AdapterKind::Wired)) {
-            step(QStringLiteral("Pulsed RTS (off, on, off): the %1 adapter's wake-up.")
+        if (ended) {
+            step(QStringLiteral("Pulsed RTS (off, on, %1 ms later off): the %2 adapter's wake-up.")
+                     .arg(link::kWakePulseMs)
                      .arg(adapterTitle()));
             wakeTried_ = QStringLiteral("the wake-up pulse on RTS");
         } else {
             step(QStringLiteral("%1 Going on without the wake-up pulse.").arg(port_.errorString()));
             wakeTried_ = QStringLiteral("the wake-up pulse on RTS, which this line cannot carry");
         }
+        return during;
     }
 
     QString adapterTitle() const
@@ -454,7 +464,7 @@ private:
                     ? QStringLiteral("Bumpers, cliffs and wheel drops: none is on.")
                     : QStringLiteral("On now: %1.").arg(c.sensorsOn.join(QStringLiteral(", "))));
         for (const QString &w : c.warnings)
-            report_.details << QStringLiteral("Warning: %1; a real robot may set them, so the "
+            report_.details << QStringLiteral("Warning: %1; a real robot can send that, so the "
                                               "answer still counts.")
                                    .arg(w);
         const QString port = request_.port;
