@@ -4,6 +4,8 @@
 #include "link/linetrace.h"
 #include "link/serialport.h"
 
+#include <algorithm>
+
 namespace velmora::console
 {
 
@@ -59,6 +61,7 @@ SensorPoll::SensorPoll(link::SerialPort &port, std::function<bool(const sci::Seq
 void SensorPoll::cancel()
 {
     SensorPollActive = 0;
+    unanswered_ = 0;
     // Lines written while the view was off were answered long before its first request.
     requested_ = false;
 }
@@ -68,6 +71,10 @@ bool SensorPoll::request()
     if (!port_.portOpen())
         return false;
     SensorPollActive = 1;
+    // A request still unanswered may have its answer on the way, late (a stalled window lets
+    // the tick run before the answer is read): it is decoded as this one's, and this one's
+    // answer must then not be ignored, or its stop is lost. Older requests are given up.
+    unanswered_ = std::min(unanswered_ + 1, 2);
     // Whatever waits now cannot be the answer to this request: adapter replies from before the
     // first poll, or the tail of a dropped answer. Left in place it would offset every later
     // answer, so none would ever again be exactly 26 bytes.
@@ -145,7 +152,7 @@ bool SensorPoll::decode(const sci::SensorPacket &packet)
     }
     Sink sink(*this);
     sci::DecodeSensorPacketInto(packet, sink, report_);
-    SensorPollActive = 0;
+    SensorPollActive = --unanswered_ > 0 ? 1 : 0;
     // After the walk: a trace line must not hold up a stop.
     traceReceive(port_, kPacketBytes, kPacketBytes, "decoded", sink.stops);
     return true;

@@ -27,7 +27,8 @@ public:
     SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send,
                std::function<void()> stop);
 
-    // 1 from a request until its answer has been decoded or the view is switched off.
+    // 1 from a request until its answer has been decoded or the view is switched off; a request
+    // written while the one before was unanswered keeps it 1 for both answers.
     qint16 active() const { return SensorPollActive; }
     // The view switched off: an answer still on its way changes nothing.
     void cancel();
@@ -55,6 +56,8 @@ private:
     std::function<bool(const sci::Sequence &)> send_;
     std::function<void()> stop_;
     qint16 SensorPollActive = 0;
+    // Requests whose answers may still come: the last one and the one before.
+    int unanswered_ = 0;
     // Takes whole adapter replies off the front of what waits; true if there were any.
     bool cutReplies();
 

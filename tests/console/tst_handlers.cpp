@@ -155,8 +155,12 @@ private slots:
         row("answer after switching off", kLive, "live pkt:0=1", {});
         row("second answer for one request", kLive + " pkt:9=7", "pkt:0=3", {},
             "Right Dirt Sensor = 7");
-        row("late answer counts for the newer request", kLive, "tick pkt:8=1 pkt:8=2", {kRequest},
-            "Left Dirt Sensor = 1");
+        // A tick that beat the reading of an answer: the late answer and the newer request's own
+        // are both decoded, so neither's stop is lost; no more than the last two requests count.
+        row("late answer, then the newer request's", kLive, "tick pkt:0=1 pkt:0=2",
+            {kRequest, kStop, kStop}, "Bump Left", "labelBumpLeft labelBumpRight");
+        row("three answers for the last two requests", kLive, "tick tick pkt:8=1 pkt:8=2 pkt:8=3",
+            {kRequest, kRequest}, "Left Dirt Sensor = 2");
         row("27 bytes", kLive, "pkt27:0=1", {});
         row("split 10 + 16", kLive, "split:10:0=1", {});
         row("split 25 + 1", kLive, "split:25:0=1", {});
