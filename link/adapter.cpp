@@ -59,7 +59,12 @@ namespace
 class TimerWakeClock : public WakeClock
 {
 public:
-    TimerWakeClock() { timer_.setSingleShot(true); }
+    TimerWakeClock()
+    {
+        timer_.setSingleShot(true);
+        // A coarse timer may end the pulse up to 5 % early.
+        timer_.setTimerType(Qt::PreciseTimer);
+    }
     void start(int ms, std::function<void()> due) override
     {
         QObject::disconnect(&timer_, &QTimer::timeout, nullptr, nullptr);
