@@ -29,7 +29,6 @@ const QString kStopLive = QStringLiteral("Stop Live Sensor Data");
 const QString kConnect = QStringLiteral("Connect");
 const QString kDisconnect = QStringLiteral("Disconnect");
 constexpr int kPollIntervalMs = 250;
-constexpr int kDesignIntervalMs = 1000;
 } // namespace
 
 using sci::SensorIndicator;
@@ -58,7 +57,6 @@ FrmMain::FrmMain(link::SerialPort *port, QWidget *parent)
     timerGetSensor = new QTimer(this);
     timerGetSensor->setObjectName(QStringLiteral("timerGetSensor"));
     timerGetSensor->setTimerType(Qt::PreciseTimer);
-    timerGetSensor->setInterval(kDesignIntervalMs);
     connect(timerGetSensor, &QTimer::timeout, this, &FrmMain::timerGetSensor_Timer);
 
     setWakeClock(nullptr);

@@ -5,14 +5,6 @@ namespace velmora::link
 
 FakeSerialPort::FakeSerialPort(QObject *parent) : SerialPort(parent) {}
 
-QByteArray FakeSerialPort::writtenBytes() const
-{
-    QByteArray all;
-    for (const QByteArray &w : writes_)
-        all += w;
-    return all;
-}
-
 void FakeSerialPort::clearRecord()
 {
     log_.clear();
@@ -53,7 +45,6 @@ bool FakeSerialPort::openDevice()
         return false;
     }
     open_ = true;
-    ++openCount_;
     log_ << QStringLiteral("open %1 %2").arg(commPort()).arg(settings());
     return true;
 }

@@ -25,9 +25,7 @@ public:
     // What happened, in order: "open 3 57600,n,8,1", "close", "rts 1", "write 128 130".
     QStringList log() const { return log_; }
     QList<QByteArray> writes() const { return writes_; }
-    QByteArray writtenBytes() const;
     QList<bool> rtsSets() const { return rtsSets_; }
-    int openCount() const { return openCount_; }
     void clearRecord();
 
     // Queues bytes as if received and raises a receive event when RThreshold allows.
@@ -57,7 +55,6 @@ protected:
 private:
     bool open_ = false;
     bool rtsSupported_ = true;
-    int openCount_ = 0;
     QString openFailure_;
     QString writeFailure_;
     QStringList log_;

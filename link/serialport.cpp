@@ -101,24 +101,6 @@ bool SerialPort::driveRts(bool on, const char *when)
     return taken;
 }
 
-bool SerialPort::output(const QString &text)
-{
-    QByteArray bytes;
-    bytes.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        if (c > 0xFF) {
-            setError(tr("The character \"%1\" at position %2 cannot be sent as one byte; nothing "
-                        "was sent.")
-                         .arg(text[i])
-                         .arg(i + 1));
-            return false;
-        }
-        bytes.append(static_cast<char>(c));
-    }
-    return outputBytes(bytes);
-}
-
 bool SerialPort::outputBytes(const QByteArray &bytes)
 {
     // Counted even if refused: part of the line may have gone out.

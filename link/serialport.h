@@ -49,8 +49,6 @@ public:
     // While closed the value is stored for the next open; while open it is applied at once.
     bool setRtsEnable(bool on);
 
-    // One character is one byte; a character above 255 refuses the whole write.
-    bool output(const QString &text);
     // One call is one write; queues and returns without waiting. Used for text lines (the
     // adapter's AT commands), which are counted.
     bool outputBytes(const QByteArray &bytes);

@@ -26,18 +26,6 @@ private slots:
         QCOMPARE(port.rtsSets(), (QList<bool>{true, false}));
     }
 
-    void outputRefusesCharacterAbove255()
-    {
-        FakeSerialPort port;
-        QVERIFY(port.setPortOpen(true));
-        QVERIFY(!port.output(QStringLiteral("\u0080\u00ff\u0100")));
-        QVERIFY(port.writes().isEmpty());
-        QVERIFY2(port.errorString().contains(QStringLiteral("position 3")),
-                 qPrintable(port.errorString()));
-        QVERIFY(port.output(QStringLiteral("\u0080\u00ff")));
-        QCOMPARE(port.writes(), QList<QByteArray>{QByteArray("\x80\xff")});
-    }
-
     // Takes what input() would take, but no more than the buffer holds.
     void inputIntoABuffer_data()
     {
