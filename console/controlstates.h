@@ -38,11 +38,9 @@ enum class Control : std::uint8_t {
     btnSafe,
     GetSensorData,
     frameData,
-    mnuFileKrennet,
-    mnuFileDallop,
-    mnuFileWexbin,
+    mnuFileAdapters, // every adapter product's File menu item
 };
-inline constexpr std::size_t kControlCount = 16;
+inline constexpr std::size_t kControlCount = 14;
 
 class ControlSet
 {
@@ -70,7 +68,7 @@ struct StateRow {
 namespace enabled
 {
 using enum Control;
-inline constexpr ControlSet closed{mnuFileKrennet, mnuFileDallop, mnuFileWexbin};
+inline constexpr ControlSet closed{mnuFileAdapters};
 inline constexpr ControlSet connected{frameClean, framePower, btnSafe, frameData};
 inline constexpr ControlSet initialised{frameDrive, btnFwd,        btnBack,  btnLeft, btnRight,
                                         frameClean, btnSpot,       btnClean, btnMax,  framePower,
@@ -101,6 +99,6 @@ constexpr bool rowsInStateOrder()
     return true;
 }
 static_assert(rowsInStateOrder());
-static_assert(static_cast<std::size_t>(Control::mnuFileWexbin) + 1 == kControlCount);
+static_assert(static_cast<std::size_t>(Control::mnuFileAdapters) + 1 == kControlCount);
 
 } // namespace velmora::console

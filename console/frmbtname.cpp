@@ -13,8 +13,8 @@
 namespace velmora::console
 {
 
-FrmBTName::FrmBTName(QAction *wexbinItem, link::SerialPort *port, QWidget *parent)
-    : QWidget(parent, Qt::Window), wexbinItem_(wexbinItem), port_(port)
+FrmBTName::FrmBTName(std::function<bool()> wexbinChecked, link::SerialPort *port, QWidget *parent)
+    : QWidget(parent, Qt::Window), wexbinChecked_(std::move(wexbinChecked)), port_(port)
 {
     setObjectName(QStringLiteral("frmBTName"));
     setWindowTitle(tr("Change BlueTooth Name"));
@@ -47,7 +47,7 @@ void FrmBTName::present()
 
 bool FrmBTName::Form_Load()
 {
-    if (wexbinItem_ && wexbinItem_->isChecked())
+    if (wexbinChecked_())
         return true;
     // The dialog is about to hide, so the message goes over the window that asked for it.
     showMessage(parentWidget() ? parentWidget() : this, tr("This feature only works for Wexbin."));

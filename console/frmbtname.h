@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include <QPointer>
 #include <QWidget>
 
@@ -15,13 +17,15 @@ class SerialPort;
 namespace velmora::console
 {
 
-// The rename dialog of the Bluetooth adapter. It reaches the main window's port and its
-// Wexbin menu item, and is discarded when closed by its close box.
+// The rename dialog of the Bluetooth adapter. It reaches the main window's port and asks it
+// whether the adapter checked in its File menu is one that can be renamed, and is discarded when
+// closed by its close box.
 class FrmBTName : public QWidget
 {
     Q_OBJECT
 public:
-    FrmBTName(QAction *wexbinItem, link::SerialPort *port, QWidget *parent = nullptr);
+    FrmBTName(std::function<bool()> wexbinChecked, link::SerialPort *port,
+              QWidget *parent = nullptr);
 
     // Shows the dialog; the first time it runs the load check, which may hide it again.
     void present();
@@ -34,7 +38,7 @@ private:
     bool Form_Load();
     void cmdSetName_Click();
 
-    QPointer<QAction> wexbinItem_;
+    std::function<bool()> wexbinChecked_;
     QPointer<link::SerialPort> port_;
     bool loaded_ = false;
 

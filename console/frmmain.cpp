@@ -102,9 +102,9 @@ void FrmMain::connectControls()
     connect(btnSend, &QPushButton::clicked, this, &FrmMain::btnSend_Click);
     connect(GetSensorData, &QPushButton::clicked, this, &FrmMain::GetSensorData_Click);
 
-    connect(mnuFileKrennet, &QAction::triggered, this, &FrmMain::mnuFileKrennet_Click);
-    connect(mnuFileDallop, &QAction::triggered, this, &FrmMain::mnuFileDallop_Click);
-    connect(mnuFileWexbin, &QAction::triggered, this, &FrmMain::mnuFileWexbin_Click);
+    for (qsizetype i = 0; i < mnuFileAdapters.size(); ++i)
+        connect(mnuFileAdapters[i], &QAction::triggered, this,
+                [this, i] { mnuFileAdapter_Click(i); });
     connect(mnuFileExit, &QAction::triggered, this, &FrmMain::mnuFileExit_Click);
     connect(mnuEditCN, &QAction::triggered, this, &FrmMain::mnuEditCN_Click);
     connect(mnuHelpAbout, &QAction::triggered, this, &FrmMain::mnuHelpAbout_Click);
@@ -120,17 +120,18 @@ void FrmMain::enterState(ConsoleState state)
     btnPort->setText(row.portOpen ? kDisconnect : kConnect);
     for (std::size_t i = 0; i < kControlCount; ++i) {
         const auto c = static_cast<Control>(i);
-        QObject *item = control(c);
-        if (auto *widget = qobject_cast<QWidget *>(item))
-            widget->setEnabled(row.enabled.contains(c));
-        else
-            qobject_cast<QAction *>(item)->setEnabled(row.enabled.contains(c));
+        if (c == Control::mnuFileAdapters) {
+            for (QAction *item : mnuFileAdapters)
+                item->setEnabled(row.enabled.contains(c));
+        } else {
+            control(c)->setEnabled(row.enabled.contains(c));
+        }
     }
     if (row.clearsReport)
         rtbWexbin->clear();
 }
 
-QObject *FrmMain::control(Control c) const
+QWidget *FrmMain::control(Control c) const
 {
     switch (c) {
     case Control::frameDrive:
@@ -159,12 +160,8 @@ QObject *FrmMain::control(Control c) const
         return GetSensorData;
     case Control::frameData:
         return frameData;
-    case Control::mnuFileKrennet:
-        return mnuFileKrennet;
-    case Control::mnuFileDallop:
-        return mnuFileDallop;
-    case Control::mnuFileWexbin:
-        return mnuFileWexbin;
+    case Control::mnuFileAdapters:
+        break;
     }
     return nullptr;
 }
@@ -174,34 +171,30 @@ void FrmMain::Form_Load()
     MSComm1->setRtsEnable(false);
     txtPort->setText(QStringLiteral("57600,n,8,1"));
     enterState(ConsoleState::StartUp);
-    for (QAction *item : {mnuFileKrennet, mnuFileDallop, mnuFileWexbin})
+    for (QAction *item : mnuFileAdapters)
         item->setChecked(false);
     adapterKind_ = link::AdapterKind::None;
 }
 
 // ---- Menus ----
 
-void FrmMain::mnuFileKrennet_Click()
+void FrmMain::mnuFileAdapter_Click(qsizetype index)
 {
-    chooseAdapter(mnuFileKrennet, link::AdapterKind::Wired);
-}
-void FrmMain::mnuFileDallop_Click()
-{
-    chooseAdapter(mnuFileDallop, link::AdapterKind::Wired);
-}
-void FrmMain::mnuFileWexbin_Click()
-{
-    chooseAdapter(mnuFileWexbin, link::AdapterKind::Wexbin);
-}
-
-void FrmMain::chooseAdapter(QAction *item, link::AdapterKind kind)
-{
-    adapterKind_ = kind;
-    for (QAction *each : {mnuFileKrennet, mnuFileDallop, mnuFileWexbin})
-        each->setChecked(each == item);
+    adapterKind_ = link::kAdapters[index].kind;
+    for (qsizetype i = 0; i < mnuFileAdapters.size(); ++i)
+        mnuFileAdapters[i]->setChecked(i == index);
     // From Disconnected the console stays Disconnected, with the new check.
     if (state_ == ConsoleState::StartUp || state_ == ConsoleState::AdapterChosen)
         enterState(ConsoleState::AdapterChosen);
+}
+
+bool FrmMain::wexbinChecked() const
+{
+    for (qsizetype i = 0; i < mnuFileAdapters.size(); ++i) {
+        if (mnuFileAdapters[i]->isChecked())
+            return link::kAdapters[i].kind == link::AdapterKind::Wexbin;
+    }
+    return false;
 }
 
 void FrmMain::mnuFileExit_Click()
@@ -211,12 +204,12 @@ void FrmMain::mnuFileExit_Click()
 
 void FrmMain::mnuEditCN_Click()
 {
-    if (!mnuFileWexbin->isChecked()) {
+    if (!wexbinChecked()) {
         showMessage(this, tr("For Wexbin Only"));
         return;
     }
     if (!btName_)
-        btName_ = new FrmBTName(mnuFileWexbin, MSComm1, this);
+        btName_ = new FrmBTName([this] { return wexbinChecked(); }, MSComm1, this);
     btName_->present();
 }
 

@@ -79,12 +79,13 @@ private:
     void Form_Load();
     // The one place that enables and disables controls: puts the state's row in force.
     void enterState(ConsoleState state);
-    QObject *control(Control c) const;
+    // The widget of a control; the adapter items are set apart, as a group.
+    QWidget *control(Control c) const;
 
-    void mnuFileKrennet_Click();
-    void mnuFileDallop_Click();
-    void mnuFileWexbin_Click();
-    void chooseAdapter(QAction *item, link::AdapterKind kind);
+    // The click of an adapter product's menu item, by its place in link::kAdapters.
+    void mnuFileAdapter_Click(qsizetype index);
+    // Whether the adapter checked in the File menu is the Bluetooth one, which can be renamed.
+    bool wexbinChecked() const;
     void mnuFileExit_Click();
     void mnuEditCN_Click();
     void mnuHelpAbout_Click();

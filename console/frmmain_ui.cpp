@@ -2,6 +2,7 @@
 
 #include "console/drivebutton.h"
 #include "console/twips.h"
+#include "link/adapter.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -126,12 +127,11 @@ void FrmMainUi::setupUi(QMainWindow *frmMain)
         QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
 
     mnuFile = menu(frmMain, "mnuFile", "File");
-    mnuFileKrennet = menuItem(mnuFile, "mnuFileKrennet", "Krennet");
-    mnuFileDallop = menuItem(mnuFile, "mnuFileDallop", "Dallop");
-    mnuFileWexbin = menuItem(mnuFile, "mnuFileWexbin", "Wexbin");
+    for (const link::AdapterProduct &product : link::kAdapters) {
+        mnuFileAdapters << menuItem(mnuFile, product.objectName, product.caption);
+        mnuFileAdapters.last()->setCheckable(true);
+    }
     mnuFileExit = menuItem(mnuFile, "mnuFileExit", "Exit");
-    for (QAction *item : {mnuFileKrennet, mnuFileDallop, mnuFileWexbin})
-        item->setCheckable(true);
     mnuEdit = menu(frmMain, "mnuEdit", "Edit");
     mnuEditCN = menuItem(mnuEdit, "mnuEditCN", "Change Name");
     mnuHelp = menu(frmMain, "mnuHelp", "Help");

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QList>
+
 class QAction;
 class QGroupBox;
 class QLabel;
@@ -49,9 +51,9 @@ struct FrmMainUi {
     QTextEdit *rtbWexbin = nullptr;
 
     QMenu *mnuFile = nullptr;
-    QAction *mnuFileKrennet = nullptr;
-    QAction *mnuFileDallop = nullptr;
-    QAction *mnuFileWexbin = nullptr;
+    // mnuFileKrennet, mnuFileDallop, mnuFileWexbin: one checkable item per adapter product, in
+    // the order of link::kAdapters.
+    QList<QAction *> mnuFileAdapters;
     QAction *mnuFileExit = nullptr;
     QMenu *mnuEdit = nullptr;
     QAction *mnuEditCN = nullptr;

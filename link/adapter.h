@@ -5,6 +5,8 @@
 #include <QList>
 #include <QString>
 
+#include <array>
+
 #include <functional>
 #include <memory>
 
@@ -15,6 +17,22 @@ class SerialPort;
 
 // The adapter product the operator chose. None until the first choice; never None again.
 enum class AdapterKind { None = 0, Wired = 1, Wexbin = 2 };
+
+// An adapter product the operator can choose.
+struct AdapterProduct {
+    const char *caption;    // its File menu item's caption
+    const char *objectName; // that menu item's object name
+    const char *probeName;  // velmora-probe --adapter NAME
+    AdapterKind kind;       // how "On" wakes the robot through it; Wexbin can also be renamed
+};
+
+// Every adapter product, in menu order: the one table the menu, its handler, the control states,
+// the probe and the tests read.
+inline constexpr AdapterProduct kAdapters[] = {
+    {"Krennet", "mnuFileKrennet", "krennet", AdapterKind::Wired},
+    {"Dallop", "mnuFileDallop", "dallop", AdapterKind::Wired},
+    {"Wexbin", "mnuFileWexbin", "wexbin", AdapterKind::Wexbin},
+};
 
 // The five AT lines that make the Bluetooth adapter pulse the robot's wake-up pin; the pin goes
 // low with the third and high again with the fourth.

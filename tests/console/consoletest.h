@@ -143,7 +143,7 @@ public:
     Console() : Console(new link::FakeSerialPort) {}
 
     // The operator's steps, separated by blanks:
-    //   krennet, dallop, wexbin   the adapter's menu item
+    //   krennet, dallop, wexbin   the adapter's menu item (by its probe name)
     //   connect[:N] port          port number N (3) and Connect; the Connect/Disconnect button
     //   set:TEXT                  the settings text
     //   safe on off spot clean max live send exit close cn   buttons and menu items
@@ -255,9 +255,12 @@ private:
 
     static const char *menuItem(const QString &verb)
     {
+        for (const link::AdapterProduct &product : link::kAdapters) {
+            if (verb == QLatin1String(product.probeName))
+                return product.objectName;
+        }
         static const QHash<QString, const char *> items{
-            {"krennet", "mnuFileKrennet"}, {"dallop", "mnuFileDallop"}, {"wexbin", "mnuFileWexbin"},
-            {"exit", "mnuFileExit"},       {"cn", "mnuEditCN"},         {"about", "mnuHelpAbout"}};
+            {"exit", "mnuFileExit"}, {"cn", "mnuEditCN"}, {"about", "mnuHelpAbout"}};
         return items.value(verb);
     }
     static const char *buttonName(const QString &verb)
