@@ -168,8 +168,8 @@ std::optional<std::string> handsCommand(Robot &robot, const std::vector<std::str
         return "charge error " + arg;
     }
     if (cmd == "wake" && w.size() == 1) {
-        robot.wake();
-        return robot.asleep() ? "still asleep" : "awake";
+        robot.wake("hand");
+        return robot.waking() ? "waking up: it ignores everything for its wake time" : "awake";
     }
     return std::nullopt;
 }
@@ -196,6 +196,7 @@ std::string statusText(const Simulator &sim)
     s << "robot: "
       << (options.off  ? "switched off"
           : r.asleep() ? "asleep"
+          : r.waking() ? "waking up"
                        : "awake")
       << ", " << modeName(r.mode()) << " mode, drive " << describeDrive(r.drive()) << ", motors "
       << int(r.motors()) << ", cycle " << cycleName(r.autonomy().cycle())

@@ -17,6 +17,7 @@ Simulator::Simulator(const Options &options, const Clock &clock, Trace &trace)
     if (options_.pose)
         robot_.place(*options_.pose);
     robot_.setPowerOnBaudRate(options_.baud);
+    robot_.setWakeTime(options_.wakeMs / 1000.0);
     robot_.takeEvents();
     if (options_.faults.unplugAfterMs >= 0)
         unplugAt_ = now + options_.faults.unplugAfterMs / 1000.0;
@@ -214,6 +215,9 @@ double Simulator::nextDeadline(bool lineWritable) const
         t = std::min(t, unplugAt_);
     else
         t = std::min(t, replugAt_);
+    // The end of a wake time is traced when it comes, not with the next byte.
+    if (robot_.waking())
+        t = std::min(t, robot_.listensAt());
     // While the robot moves, look often enough that safe-mode stops and bumps are traced on time.
     if (robot_.moving())
         t = std::min(t, clock_.now() + 0.02);

@@ -37,12 +37,58 @@ private slots:
         QFETCH(bool, wakes);
         Options o;
         o.asleep = true;
+        o.wakeMs = 0;
         Rig rig(o);
         QCOMPARE(rig.send(kStart + kSensors0).size(), 0);
         for (const QByteArray &l : lines)
             QCOMPARE(rig.send(l).size(), 0); // no replies unless asked for
         QCOMPARE(rig.robot().asleep(), !wakes);
         QCOMPARE(rig.send(kStart + kSensors0).size(), wakes ? 26 : 0);
+    }
+
+    // After the wake-up the robot ignores every byte for its wake time, then listens. Each row
+    // wakes it, waits, and sends Start and a sensor request.
+    void wakeTime_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("byHand"); // the operator's wake instead of the adapter's pulse
+        QTest::addColumn<int>("afterMs");
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("default, a moment too soon")
+            << QStringList{"--asleep"} << false << 1999 << false;
+        QTest::newRow("default, on time") << QStringList{"--asleep"} << false << 2000 << true;
+        QTest::newRow("by hand, too soon") << QStringList{"--asleep"} << true << 1000 << false;
+        QTest::newRow("50 ms, too soon")
+            << QStringList{"--asleep", "--wake-ms", "50"} << false << 49 << false;
+        QTest::newRow("50 ms, on time")
+            << QStringList{"--asleep", "--wake-ms", "50"} << false << 50 << true;
+        QTest::newRow("none") << QStringList{"--asleep", "--wake-ms", "0"} << true << 0 << true;
+    }
+
+    void wakeTime()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, byHand);
+        QFETCH(int, afterMs);
+        QFETCH(bool, answered);
+        Options o;
+        QCOMPARE(parse(args, o), QString());
+        Rig rig(o);
+        if (byHand)
+            rig.hands("wake");
+        else
+            rig.atWake(0.5);
+        QVERIFY(!rig.robot().asleep());
+        rig.wait(afterMs / 1000.0);
+        QCOMPARE(rig.send(kStart + kSensors0).size(), answered ? 26 : 0);
+        if (answered)
+            return;
+        // Ignored whole, as asleep: Start did not count, so a sensor request alone stays
+        // unanswered once it listens.
+        QVERIFY(rig.meanings().last().endsWith("(robot still waking up)"));
+        rig.wait(o.wakeMs / 1000.0);
+        QCOMPARE(rig.send(kSensors0).size(), 0);
+        QCOMPARE(rig.send(kStart + kSensors0).size(), 26);
     }
 
     void atCommandModeKeepsBytesFromRobot()
