@@ -1,8 +1,10 @@
 #include "sim/options.h"
 
+#include "sim/robot.h"
 #include "sim/sciprotocol.h"
 
 #include <charconv>
+#include <cmath>
 #include <numbers>
 
 namespace velmora::sim
@@ -262,6 +264,9 @@ std::string usage()
            "Plays the robot and its Bluetooth adapter on a pseudo-terminal linked as port N.\n"
            "  --port N              port number (default 99)\n"
            "  --asleep              the robot sleeps until the adapter's AT pulse wakes it\n"
+           "                        (pin 6 held low for at least " +
+           std::to_string(std::lround(Robot::kMinWakePulseSeconds * 1000)) +
+           " ms)\n"
            "  --wake-ms N           after a wake-up the robot ignores everything for N ms\n"
            "                        (default " +
            std::to_string(Options{}.wakeMs) +

@@ -276,6 +276,28 @@ void Robot::wake(const std::string &how)
                       : ": it ignores everything for " + milliseconds(wakeSeconds_)));
 }
 
+void Robot::setDeviceDetect(bool low)
+{
+    if (low == detectLow_)
+        return;
+    detectLow_ = low;
+    if (low) {
+        lowSince_ = now_;
+        return;
+    }
+    if (!asleep_)
+        return;
+    const double held = now_ - lowSince_;
+    const std::string pulse = "a Device Detect pulse of " + milliseconds(held);
+    // To the microsecond: the times are sums in floating point.
+    if (held < kMinWakePulseSeconds - 1e-6) {
+        event(pulse + ": too short to wake the robot (it needs " +
+              milliseconds(kMinWakePulseSeconds) + "); still asleep");
+        return;
+    }
+    wake(pulse);
+}
+
 void Robot::dock()
 {
     world_.place(world_.room().dock);

@@ -97,8 +97,7 @@ void Simulator::receive(const std::uint8_t *data, std::size_t size)
                 ignored_.resize(ignored_.size() - 3);
             flushIgnored(now);
             trace_.rx(now, line.bytes, line.meaning);
-            if (line.wakePulse)
-                robot_.wake();
+            robot_.setDeviceDetect(adapter_.deviceDetectLow());
             drainEvents(now);
             if (options_.adapterReplies && !line.reply.empty()) {
                 queueWrite(now, std::vector<std::uint8_t>(line.reply.begin(), line.reply.end()),

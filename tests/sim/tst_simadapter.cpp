@@ -15,35 +15,59 @@ class TestSimAdapter : public QObject
     Q_OBJECT
 
 private slots:
+    // Pin 6 as the robot's Device Detect input: low, held, high again. Each row sends its lines
+    // in two bursts, holdMs apart, after the line at index split.
     void atWake_data()
     {
         QTest::addColumn<QByteArrayList>("lines");
+        QTest::addColumn<int>("split");
+        QTest::addColumn<int>("holdMs");
         QTest::addColumn<bool>("wakes");
-        const QByteArray esc = QByteArray("+++\r");
-        QTest::newRow("whole sequence")
-            << QByteArrayList{esc, "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"}
-            << true;
+        QTest::addColumn<bool>("tooShort"); // the trace names a pulse that ended too soon
+        const QByteArrayList whole{"+++\r", "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r",
+                                   "ATMD\r"};
+        QTest::newRow("held 500 ms") << whole << 2 << 500 << true << false;
+        QTest::newRow("held the minimum") << whole << 2 << 100 << true << false;
+        QTest::newRow("held 99 ms") << whole << 2 << 99 << false << true;
+        QTest::newRow("all at once") << whole << 2 << 0 << false << true;
+        // The pause comes before the pin goes low: the pulse itself is as short as ever.
+        QTest::newRow("pause before the pulse") << whole << 1 << 500 << false << true;
         QTest::newRow("pin left an input")
-            << QByteArrayList{esc, "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"} << false;
+            << QByteArrayList{"+++\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r", "ATMD\r"} << 1 << 500
+            << false << false;
+        // Set low while still an input, then made an output: the pulse starts there.
+        QTest::newRow("made an output while low")
+            << QByteArrayList{"+++\r", "ATSW23,6,0,1\r", "ATSW22,6,1,1\r", "ATSW23,6,1,1\r",
+                              "ATMD\r"}
+            << 2 << 500 << true << false;
         QTest::newRow("low but never high")
-            << QByteArrayList{esc, "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATMD\r"} << false;
+            << QByteArrayList{"+++\r", "ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATMD\r"} << 2 << 500
+            << false << false;
         QTest::newRow("no command mode")
-            << QByteArrayList{"ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r"} << false;
+            << QByteArrayList{"ATSW22,6,1,1\r", "ATSW23,6,0,1\r", "ATSW23,6,1,1\r"} << 1 << 500
+            << false << false;
     }
 
     void atWake()
     {
         QFETCH(QByteArrayList, lines);
+        QFETCH(int, split);
+        QFETCH(int, holdMs);
         QFETCH(bool, wakes);
+        QFETCH(bool, tooShort);
         Options o;
         o.asleep = true;
         o.wakeMs = 0;
         Rig rig(o);
         QCOMPARE(rig.send(kStart + kSensors0).size(), 0);
-        for (const QByteArray &l : lines)
-            QCOMPARE(rig.send(l).size(), 0); // no replies unless asked for
+        for (int i = 0; i < lines.size(); ++i) {
+            QCOMPARE(rig.send(lines[i]).size(), 0); // no replies unless asked for
+            if (i == split)
+                rig.wait(holdMs / 1000.0);
+        }
         QCOMPARE(rig.robot().asleep(), !wakes);
         QCOMPARE(rig.send(kStart + kSensors0).size(), wakes ? 26 : 0);
+        QCOMPARE(!rig.meanings(Trace::Dir::Info).filter("too short to wake").isEmpty(), tooShort);
     }
 
     // After the wake-up the robot ignores every byte for its wake time, then listens. Each row
