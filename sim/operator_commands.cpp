@@ -189,10 +189,11 @@ std::string statusText(const Simulator &sim)
     if (options.paceBaud > 0)
         s << ", paced at " << options.paceBaud << " baud";
     s << ", robot at " << r.baudRate() << " baud";
-    if (sim.lineBaud() > 0)
-        s << ", other end at " << sim.lineBaud() << " baud"
-          << (sim.speedsDiffer() ? " (MISMATCH)" : "");
-    s << "\n";
+    if (sim.link() == Simulator::Link::Bluetooth)
+        s << ", Bluetooth adapter at " << sim.farBaud() << " baud";
+    else if (sim.lineBaud() > 0)
+        s << ", other end at " << sim.lineBaud() << " baud";
+    s << (sim.speedsDiffer() ? " (MISMATCH)" : "") << "\n";
     s << "robot: "
       << (options.off  ? "switched off"
           : r.asleep() ? "asleep"

@@ -115,6 +115,48 @@ private slots:
         QCOMPARE(rig.send(kStart + kSensors0).size(), 26);
     }
 
+    // What the adapter itself reads and answers never meets the speed set on the other end: a
+    // Bluetooth link has none. Its data-mode bytes reach the robot at its own speed, which is
+    // the speed the robot powers up with; only a robot moved on by the Baud command mismatches.
+    void atLinesWhateverTheLineSpeed_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("lineBaud");
+        QTest::addColumn<int>("robotBaud"); // moved there by the Baud command after the wake-up
+        QTest::addColumn<int>("answered");
+        const QStringList later{"--baud", "115200"};
+        QTest::newRow("robot 57600, line 115200") << QStringList{} << 115200 << 0 << 26;
+        QTest::newRow("robot 57600, line 9600") << QStringList{} << 9600 << 0 << 26;
+        QTest::newRow("robot 115200, line 57600") << later << 57600 << 0 << 26;
+        QTest::newRow("robot 115200, line 19200") << later << 19200 << 0 << 26;
+        QTest::newRow("robot moved to 115200") << QStringList{} << 57600 << 115200 << 0;
+        QTest::newRow("robot moved to 19200") << QStringList{} << 115200 << 19200 << 0;
+    }
+
+    void atLinesWhateverTheLineSpeed()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(int, lineBaud);
+        QFETCH(int, robotBaud);
+        QFETCH(int, answered);
+        Options o;
+        QCOMPARE(parse(args + QStringList{"--asleep", "--adapter-replies", "--wake-ms", "0"}, o),
+                 QString());
+        Rig rig(o);
+        rig.sim->setLineBaud(lineBaud);
+        QCOMPARE(rig.atWake(0.5), QByteArray("OK\r\n").repeated(5));
+        QVERIFY(!rig.robot().asleep());
+        QCOMPARE(rig.sim->link(), Simulator::Link::Bluetooth);
+        if (robotBaud) {
+            const int code = robotBaud == 115200 ? 11 : 7;
+            QCOMPARE(rig.send(kStart + bytes({129, code})).size(), 0);
+            QCOMPARE(rig.robot().baudRate(), robotBaud);
+        }
+        QCOMPARE(rig.send(kStart + kSensors0).size(), answered);
+        // The adapter's replies stay whole even then.
+        QCOMPARE(rig.send("+++\r"), QByteArray("OK\r\n"));
+    }
+
     void atCommandModeKeepsBytesFromRobot()
     {
         Rig rig;
