@@ -597,12 +597,12 @@ private:
     QString otherSpeedCause() const
     {
         if (request_.adapter == link::AdapterKind::Wexbin)
-            return QStringLiteral("The robot was set to another speed with its Baud command: "
-                                  "the Bluetooth adapter talks to it at the speed the adapter "
-                                  "was set up for, whatever speed is set on this side, so set "
-                                  "the robot back over a cable.");
-        return QStringLiteral("The robot was set to another speed with its Baud command: give "
-                              "that speed with --settings RATE,n,8,1.");
+            return QStringLiteral("A robot set to another speed with its Baud command cannot be "
+                                  "reached over Bluetooth: the adapter talks to it at the speed "
+                                  "the adapter was set up for, whatever speed is set on this "
+                                  "side. Set the robot back over a cable.");
+        return QStringLiteral("A robot set to another speed with its Baud command answers only "
+                              "at that speed: give that speed with --settings RATE,n,8,1.");
     }
 
     Report notTheRobot()

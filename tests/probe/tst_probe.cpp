@@ -93,7 +93,7 @@ private slots:
                            "1. The robot is asleep: the wake-up did not reach",
                            "2. It is switched off",
                            "3. The cable",
-                           "the Bluetooth adapter talks to it"}
+                           "cannot be reached over Bluetooth"}
             << 1;
         QTest::newRow("off, wired")
             << QStringList{"--off"} << QString() << QStringList{} << Rig::None << 5
