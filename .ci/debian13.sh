@@ -3,13 +3,27 @@
 # folder, clones the commit under test into it and there runs the test command in its quick
 # form (warnings as errors, every test, no sanitizer pass), then the package test. Needs root.
 # The root's mounts are undone and the folder removed on every way out, failure included.
-#   VELMORA_CI_MIRROR   the Debian mirror (default http://deb.debian.org/debian)
+#   VELMORA_CI_MIRROR   the Debian mirror (default: the one this machine's own apt sources use)
 #   VELMORA_CI_KEEP=1   keep the root afterwards (its mounts are still undone)
 #   VELMORA_CI_TMP      where the root is made (default /var/tmp: on disk, where /tmp may be
 #                       a small tmpfs); it needs about 3 GB
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
-mirror=${VELMORA_CI_MIRROR:-http://deb.debian.org/debian}
+# The Debian archive this machine's apt uses: the first entry of its sources that is Debian's
+# main archive (not its security archive); options in brackets are left aside.
+machine_mirror() {
+    {
+        sed -E 's/\[[^]]*\][[:space:]]*//' /etc/apt/sources.list /etc/apt/sources.list.d/*.list \
+            2>/dev/null | awk '$1 == "deb" { print $2 }'
+        awk '/^URIs:/ { for (i = 2; i <= NF; i++) print $i }' /etc/apt/sources.list.d/*.sources \
+            2>/dev/null
+    } | grep -E '/debian/?$' | head -n 1
+}
+mirror=${VELMORA_CI_MIRROR:-$(machine_mirror)}
+[ -n "$mirror" ] || {
+    echo "debian13: no Debian archive in this machine's apt sources; set VELMORA_CI_MIRROR" >&2
+    exit 1
+}
 export DEBIAN_FRONTEND=noninteractive
 
 [ "$(id -u)" -eq 0 ] || { echo "debian13: needs root (debootstrap, mount, chroot)" >&2; exit 1; }

@@ -61,6 +61,7 @@ FrmMain::FrmMain(link::SerialPort *port, QWidget *parent)
     timerGetSensor->setInterval(kDesignIntervalMs);
     connect(timerGetSensor, &QTimer::timeout, this, &FrmMain::timerGetSensor_Timer);
 
+    setWakeClock(nullptr);
     setupUi(this);
     connectControls();
     Form_Load();
@@ -72,7 +73,7 @@ FrmMain::~FrmMain()
     // Without progEnd (the window dropped by its owner) the port closes with it, too late for
     // a stop.
     if (!ended_ && MSComm1->portOpen())
-        stopHeldDrive();
+        beforeClose();
     // The port and the drive buttons are children and outlive this part of the window: a held
     // button is cancelled when it hides during destruction, and must not call back into it.
     MSComm1->disconnect(this);
@@ -275,7 +276,7 @@ void FrmMain::connectSteps()
 
 void FrmMain::disconnectSteps()
 {
-    stopHeldDrive();
+    beforeClose();
     MSComm1->setPortOpen(false);
     enterState(ConsoleState::Disconnected);
 }
@@ -367,8 +368,20 @@ void FrmMain::safeMode()
 
 void FrmMain::btnOn_Click()
 {
-    if (!link::wakeRobot(*MSComm1, adapterKind_))
+    if (!wake_->start(adapterKind_))
         showMessage(this, tr("The robot could not be woken.\n\n%1").arg(MSComm1->errorString()));
+}
+
+void FrmMain::setWakeClock(std::unique_ptr<link::WakeClock> clock)
+{
+    if (wake_)
+        wake_->finish();
+    wake_ = std::make_unique<link::WakeUp>(*MSComm1, std::move(clock));
+    wake_->setOnEnded([this](bool ok) {
+        if (!ok)
+            showMessage(this,
+                        tr("The robot could not be woken.\n\n%1").arg(MSComm1->errorString()));
+    });
 }
 
 void FrmMain::btnOff_Click()
@@ -444,6 +457,12 @@ void FrmMain::stopHeldDrive()
     // Once the port is closed no stop can reach the robot, which would drive on.
     for (DriveButton *b : {btnFwd, btnBack, btnLeft, btnRight})
         b->cancelPress();
+}
+
+void FrmMain::beforeClose()
+{
+    stopHeldDrive();
+    wake_->finish();
 }
 
 // ---- Raw bytes ----
@@ -541,7 +560,7 @@ void FrmMain::progEnd()
         return;
     ended_ = true;
     if (MSComm1->portOpen()) {
-        stopHeldDrive();
+        beforeClose();
         if (timerGetSensor->isActive())
             GetSensorData_Click();
         // A failure here must not keep the program from ending; the close drains the byte out.

@@ -13,6 +13,7 @@
 #include <QPointer>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QLabel;
@@ -44,6 +45,8 @@ public:
     // Lists the machine's ports for the port number's tooltip; asked again whenever the
     // pointer enters the Comm. Panel. The hint tells how an unnumbered device gets a number.
     void setPortLister(PortLister lister, const QString &numberingHint = QString());
+    // What times the wake-up pulse of "On"; a QTimer unless a test hands in its own.
+    void setWakeClock(std::unique_ptr<link::WakeClock> clock);
 
     link::AdapterKind adapterKind() const { return adapterKind_; }
     ConsoleState consoleState() const { return state_; }
@@ -109,6 +112,9 @@ private:
     void driveButton_PressCancelled();
     // Ends any drive press still held, so its stop goes out while the port is still open.
     void stopHeldDrive();
+    // What every way of closing the port does first: no drive left running, no wake-up pulse
+    // left holding the robot's line.
+    void beforeClose();
 
     void btnSend_Click();
 
@@ -134,6 +140,7 @@ private:
     bool ended_ = false;
     // The live view's line traffic; SensorPollActive lives there.
     SensorPoll poll_;
+    std::unique_ptr<link::WakeUp> wake_;
 
     QPointer<FrmAbout> about_;
     QPointer<FrmBTName> btName_;

@@ -1,7 +1,10 @@
 #include "console/sensorpoll.h"
 
+#include "link/adapter.h"
 #include "link/linetrace.h"
 #include "link/serialport.h"
+
+#include <algorithm>
 
 namespace velmora::console
 {
@@ -58,6 +61,7 @@ SensorPoll::SensorPoll(link::SerialPort &port, std::function<bool(const sci::Seq
 void SensorPoll::cancel()
 {
     SensorPollActive = 0;
+    unanswered_ = 0;
     // Lines written while the view was off were answered long before its first request.
     requested_ = false;
 }
@@ -67,6 +71,10 @@ bool SensorPoll::request()
     if (!port_.portOpen())
         return false;
     SensorPollActive = 1;
+    // A request still unanswered may have its answer on the way, late (a stalled window lets
+    // the tick run before the answer is read): it is decoded as this one's, and this one's
+    // answer must then not be ignored, or its stop is lost. Older requests are given up.
+    unanswered_ = std::min(unanswered_ + 1, 2);
     // Whatever waits now cannot be the answer to this request: adapter replies from before the
     // first poll, or the tail of a dropped answer. Left in place it would offset every later
     // answer, so none would ever again be exactly 26 bytes.
@@ -88,6 +96,9 @@ bool SensorPoll::take(sci::SensorPacket &packet)
 {
     if (port_.commEvent() != link::SerialPort::kCommEventReceive)
         return false;
+    if (port_.lineWrites() != linesTrusted_ && cutReplies() &&
+        port_.inBufferCount() < static_cast<int>(kSensorPacketSize))
+        return false; // the rest of an answer behind a reply comes as a split answer's does
     const auto waiting = static_cast<qint16>(port_.inBufferCount());
     if (waiting <= 0)
         return false;
@@ -105,6 +116,31 @@ bool SensorPoll::take(sci::SensorPacket &packet)
         traceReceive(port_, waiting, taken, "dropped: too few");
         return false;
     }
+    // Shown, such bytes would be a report and stops that no robot sent; the next request's
+    // discard brings the line back in step.
+    switch (sci::outOfStep(packet)) {
+    case sci::OutOfStep::No:
+        return true;
+    case sci::OutOfStep::ChargingState:
+        traceReceive(port_, waiting, taken, "dropped: out of step (no charging state)");
+        return false;
+    case sci::OutOfStep::Voltage:
+        traceReceive(port_, waiting, taken, "dropped: out of step (no battery voltage)");
+        return false;
+    }
+    return false;
+}
+
+bool SensorPoll::cutReplies()
+{
+    const qsizetype replies = link::adapterRepliesAtFront(port_.peekInput());
+    if (replies == 0)
+        return false;
+    VELMORA_TRACE(port_) << QStringLiteral("cut off %1 of adapter replies: %2")
+                                .arg(replies)
+                                .arg(
+                                    link::lineText(port_.peekInput().first(replies).toByteArray()));
+    port_.skipInput(replies);
     return true;
 }
 
@@ -114,16 +150,9 @@ bool SensorPoll::decode(const sci::SensorPacket &packet)
         traceReceive(port_, kPacketBytes, kPacketBytes, "dropped: no request outstanding");
         return false;
     }
-    if (port_.lineWrites() != linesTrusted_) {
-        // The next request throws away whatever is left of it.
-        traceReceive(port_, kPacketBytes, kPacketBytes,
-                     "dropped: adapter lines were written since the request before, a reply "
-                     "may be in it");
-        return false;
-    }
     Sink sink(*this);
     sci::DecodeSensorPacketInto(packet, sink, report_);
-    SensorPollActive = 0;
+    SensorPollActive = --unanswered_ > 0 ? 1 : 0;
     // After the walk: a trace line must not hold up a stop.
     traceReceive(port_, kPacketBytes, kPacketBytes, "decoded", sink.stops);
     return true;

@@ -27,7 +27,8 @@ public:
     SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send,
                std::function<void()> stop);
 
-    // 1 from a request until its answer has been decoded or the view is switched off.
+    // 1 from a request until its answer has been decoded or the view is switched off; a request
+    // written while the one before was unanswered keeps it 1 for both answers.
     qint16 active() const { return SensorPollActive; }
     // The view switched off: an answer still on its way changes nothing.
     void cancel();
@@ -35,7 +36,8 @@ public:
     // PollSensors' work on the line; false, with nothing done, while the port is closed.
     bool request();
     // The receive event: takes the waiting input; true if that was exactly one packet's bytes,
-    // now in packet.
+    // now in packet. Adapter replies in front of an answer are cut off first; bytes no robot
+    // can have sent are dropped as out of step.
     bool take(sci::SensorPacket &packet);
     // ProcessSensorData's walk: true if the packet was decoded as the answer to the outstanding
     // request. Its stops are written during the walk; report() and the indicators are what it
@@ -54,10 +56,15 @@ private:
     std::function<bool(const sci::Sequence &)> send_;
     std::function<void()> stop_;
     qint16 SensorPollActive = 0;
-    // The port's count of adapter lines when the last request went out, and the count an
-    // answer is decoded under: an adapter reply may be mixed into any answer that arrives after
-    // a line written since the request before this one (a reply can still be on its way when a
-    // request throws away what waits).
+    // Requests whose answers may still come: the last one and the one before.
+    int unanswered_ = 0;
+    // Takes whole adapter replies off the front of what waits; true if there were any.
+    bool cutReplies();
+
+    // The port's count of adapter lines when the last request went out, and the count under
+    // which no reply can come: the adapter's replies may stand in front of any answer that
+    // arrives after a line written since the request before this one (a reply can still be on
+    // its way when a request throws away what waits).
     bool requested_ = false;
     quint64 linesAtRequest_ = 0;
     quint64 linesTrusted_ = 0;

@@ -2,6 +2,10 @@
 
 #include "link/serialport.h"
 
+#include <QTimer>
+
+#include <utility>
+
 namespace velmora::link
 {
 
@@ -50,18 +54,112 @@ QList<QByteArray> wexbinWakeLines()
             atLine("ATMD")};
 }
 
-bool wakeRobot(SerialPort &port, AdapterKind kind)
+namespace
 {
-    if (kind == AdapterKind::Wired) {
-        // The line rises with the second set and falls with the seventh; the sets between
-        // only stretch the pulse.
-        for (bool on : {false, true, true, true, true, true, false}) {
-            if (!port.setRtsEnable(on))
-                return false;
-        }
-        return true;
+class TimerWakeClock : public WakeClock
+{
+public:
+    TimerWakeClock()
+    {
+        timer_.setSingleShot(true);
+        // A coarse timer may end the pulse up to 5 % early.
+        timer_.setTimerType(Qt::PreciseTimer);
     }
-    return writeLines(port, wexbinWakeLines());
+    void start(int ms, std::function<void()> due) override
+    {
+        QObject::disconnect(&timer_, &QTimer::timeout, nullptr, nullptr);
+        QObject::connect(&timer_, &QTimer::timeout, std::move(due));
+        timer_.start(ms);
+    }
+    void stop() override { timer_.stop(); }
+
+private:
+    QTimer timer_;
+};
+
+// The order of the sets binds: the line rises with the second and falls with the last; the
+// sets between change nothing on the line.
+constexpr bool kRtsRise[] = {false, true, true, true, true, true};
+constexpr qsizetype kWexbinRiseLines = 3;
+} // namespace
+
+WakeUp::WakeUp(SerialPort &port, std::unique_ptr<WakeClock> clock)
+    : port_(port), clock_(clock ? std::move(clock) : std::make_unique<TimerWakeClock>())
+{
+}
+
+WakeUp::~WakeUp()
+{
+    clock_->stop();
+}
+
+bool WakeUp::start(AdapterKind kind)
+{
+    if (running() && !finish())
+        return false;
+    kind = kind == AdapterKind::Wired ? AdapterKind::Wired : AdapterKind::Wexbin;
+    // From the first operation on, whatever went out is undone by the pulse's end.
+    running_ = kind;
+    bool ok = true;
+    if (kind == AdapterKind::Wired) {
+        for (bool on : kRtsRise) {
+            if (!(ok = port_.setRtsEnable(on)))
+                break;
+        }
+    } else {
+        ok = writeLines(port_, wexbinWakeLines().first(kWexbinRiseLines));
+    }
+    if (!ok) {
+        running_ = AdapterKind::None;
+        return false;
+    }
+    clock_->start(kWakePulseMs, [this] {
+        const bool ended = end();
+        if (ended_)
+            ended_(ended);
+    });
+    return true;
+}
+
+bool WakeUp::finish()
+{
+    if (!running())
+        return true;
+    clock_->stop();
+    return end();
+}
+
+bool WakeUp::end()
+{
+    const AdapterKind kind = std::exchange(running_, AdapterKind::None);
+    if (kind == AdapterKind::Wired)
+        return port_.setRtsEnable(false);
+    // A lost or closed line takes no lines; the adapter is reset by its own link going down.
+    if (!port_.portOpen())
+        return true;
+    return writeLines(port_, wexbinWakeLines().sliced(kWexbinRiseLines));
+}
+
+const QList<QByteArray> &adapterReplies()
+{
+    static const QList<QByteArray> replies{"OK\r\n", "ERROR\r\n", "NO CARRIER\r\n"};
+    return replies;
+}
+
+qsizetype adapterRepliesAtFront(QByteArrayView bytes)
+{
+    qsizetype at = 0;
+    for (bool more = true; more;) {
+        more = false;
+        for (const QByteArray &reply : adapterReplies()) {
+            if (bytes.sliced(at).startsWith(reply)) {
+                at += reply.size();
+                more = true;
+                break;
+            }
+        }
+    }
+    return at;
 }
 
 QList<QByteArray> renameLines(const QString &name)

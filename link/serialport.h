@@ -4,6 +4,7 @@
 #include "protocol/sci.h"
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QElapsedTimer>
 #include <QList>
 #include <QObject>
@@ -69,6 +70,10 @@ public:
     // The same into the caller's buffer, at most room bytes; returns how many. Allocates nothing.
     qsizetype input(char *into, qsizetype room);
     int commEvent() const { return commEvent_; }
+    // What waits, left in place; valid until the input next changes.
+    QByteArrayView peekInput() const { return inBuffer_; }
+    // Throws away the first n waiting bytes (fewer if fewer wait).
+    void skipInput(qsizetype n) { inBuffer_.remove(0, qMin(n, inBuffer_.size())); }
 
     QString errorString() const { return error_; }
 

@@ -60,38 +60,44 @@ AnswerCheck checkAnswer(const QByteArray &bytes)
     IgnoreSink sink;
     const QString report = QString::fromStdString(sci::DecodeSensorPacket(packet, sink));
 
-    static const QRegularExpression state(QStringLiteral("Charging State = ([A-Za-z ]+)\\r\\n"));
-    const QRegularExpressionMatch s = state.match(report);
-    if (!s.hasMatch()) {
-        c.failed = QStringLiteral("the charging state is %1, where the robot knows only 0 to 5")
-                       .arg(static_cast<unsigned char>(bytes[16]));
+    // Refused exactly as the console's live view refuses a read: one rule for both.
+    switch (sci::outOfStep(packet)) {
+    case sci::OutOfStep::No:
+        break;
+    case sci::OutOfStep::ChargingState:
+        c.failed = QStringLiteral("the charging state is %1, where the robot knows only 0 to %2")
+                       .arg(packet[16])
+                       .arg(sci::kLastChargingState);
+        return c;
+    case sci::OutOfStep::Voltage:
+        c.failed = QStringLiteral("the battery voltage, %1 mV, is outside the %2 to %3 mV a "
+                                  "running robot's battery shows")
+                       .arg((packet[17] << 8) | packet[18])
+                       .arg(sci::kMinRunningVoltageMv)
+                       .arg(sci::kMaxRunningVoltageMv);
         return c;
     }
-    c.chargingState = s.captured(1);
+
+    static const QRegularExpression state(QStringLiteral("Charging State = ([A-Za-z ]+)\\r\\n"));
+    c.chargingState = state.match(report).captured(1);
     c.voltageMv = reportNumber(report, QStringLiteral("Voltage: ")).value_or(0);
     c.currentMa = reportNumber(report, QStringLiteral("Battery Current Draw: ")).value_or(0);
     c.temperatureC = reportNumber(report, QStringLiteral("Temperature: ")).value_or(0);
     c.chargeMah = reportNumber(report, QStringLiteral("Charge: ")).value_or(0);
     c.capacityMah = reportNumber(report, QStringLiteral("Capacity: ")).value_or(0);
 
+    // Odd, but a real robot can send them (an ageing pack's estimate, a broken sensor): worth
+    // saying, never a refusal.
     if (c.chargeMah > c.capacityMah)
-        c.failed = QStringLiteral("the charge, %1 mAh, is above the capacity, %2 mAh")
-                       .arg(c.chargeMah)
-                       .arg(c.capacityMah);
-    else if (c.voltageMv < kMinVoltageMv || c.voltageMv > kMaxVoltageMv)
-        c.failed = QStringLiteral("the battery voltage, %1 mV, is outside the %2 to %3 mV a "
-                                  "battery of these robots can show")
-                       .arg(c.voltageMv)
-                       .arg(kMinVoltageMv)
-                       .arg(kMaxVoltageMv);
-    else if (c.temperatureC < kMinTemperatureC || c.temperatureC > kMaxTemperatureC)
-        c.failed = QStringLiteral("the battery temperature, %1 C, is outside the %2 to %3 C a "
-                                  "battery of these robots can show")
-                       .arg(c.temperatureC)
-                       .arg(kMinTemperatureC)
-                       .arg(kMaxTemperatureC);
-    if (!c.failed.isEmpty())
-        return c;
+        c.warnings << QStringLiteral("the charge, %1 mAh, is above the capacity, %2 mAh")
+                          .arg(c.chargeMah)
+                          .arg(c.capacityMah);
+    if (c.temperatureC < kMinTemperatureC || c.temperatureC > kMaxTemperatureC)
+        c.warnings << QStringLiteral("the battery temperature, %1 C, is outside the %2 to %3 C "
+                                     "a battery in use usually shows")
+                          .arg(c.temperatureC)
+                          .arg(kMinTemperatureC)
+                          .arg(kMaxTemperatureC);
 
     c.robot = true;
     for (const UsedBits &b : kFlagBytes) {

@@ -13,7 +13,8 @@ struct AnswerCheck {
     bool robot = false;
     // Why not, naming the check that failed; empty when robot.
     QString failed;
-    // Bits the protocol leaves unused that came back set: worth saying, not a refusal.
+    // What a real robot may send though it is odd (bits the protocol leaves unused set, a charge
+    // above the capacity, an unusual temperature): worth saying, not a refusal.
     QStringList warnings;
 
     // The decoded values, when the answer counts.
@@ -27,9 +28,7 @@ struct AnswerCheck {
     QStringList sensorsOn;
 };
 
-// A battery of these robots shows no more than this range on its voltage and temperature.
-inline constexpr int kMinVoltageMv = 8000;
-inline constexpr int kMaxVoltageMv = 22000;
+// A battery in use usually shows no more than this range on its temperature.
 inline constexpr int kMinTemperatureC = -20;
 inline constexpr int kMaxTemperatureC = 70;
 

@@ -48,11 +48,12 @@ QString help()
         QStringLiteral("What it sends, and when (nothing else, and nothing that moves the "
                        "robot):"),
         QStringLiteral("  At the first speed only, the wake-up:"),
-        QStringLiteral("    krennet, dallop: RTS set off, on, and off again (if the line has "
-                       "RTS);"),
+        QStringLiteral("    krennet, dallop: RTS set off and on, then %1 ms later off again (if "
+                       "the line has RTS);")
+            .arg(velmora::link::kWakePulseMs),
         QStringLiteral("    wexbin: the AT lines %1,").arg(linesText(wake.first)),
         QStringLiteral("      then %1 ms later %2, each ending in a carriage return;")
-            .arg(t.wakePulseMs)
+            .arg(velmora::link::kWakePulseMs)
             .arg(linesText(wake.second)),
         QStringLiteral("  then %1 ms of waiting: after its wake-up the robot ignores everything "
                        "for about 2 s.")

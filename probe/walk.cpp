@@ -227,7 +227,7 @@ private:
         port_.setInputLen(0);
         port_.setRThreshold(1);
         QByteArray came;
-        wakeSent_ = wexbin ? wakeByAtLines(came) : wakeByRts();
+        wakeSent_ = pulse(wexbin, came);
         if (!lost_.isEmpty())
             return wentAway();
         // Waited for even when nothing went out: a person told to press the robot's power
@@ -252,10 +252,37 @@ private:
         return std::nullopt;
     }
 
-    bool wakeByRts()
+    // The adapter's pulse on the robot's Device Detect line, held for its full time; true if
+    // it went out whole. What came back meanwhile is added to came.
+    bool pulse(bool wexbin, QByteArray &came)
     {
-        if (link::wakeRobot(port_, link::AdapterKind::Wired)) {
-            step(QStringLiteral("Pulsed RTS (off, on, off): the %1 adapter's wake-up.")
+        link::WakeUp pulse(port_);
+        const bool started =
+            pulse.start(wexbin ? link::AdapterKind::Wexbin : link::AdapterKind::Wired);
+        if (started)
+            came += collect(link::kWakePulseMs, false);
+        const bool ended = started && pulse.finish();
+        if (wexbin) {
+            wakeTried_ =
+                QStringLiteral("the Wexbin adapter's AT wake-up lines (pin 6 low for %1 ms)")
+                    .arg(link::kWakePulseMs);
+            if (ended) {
+                const WakeBursts bursts = wexbinWakeBursts();
+                step(
+                    QStringLiteral("Sent the Wexbin adapter's AT wake-up lines %1, and %2 ms later "
+                                   "%3: pin 6 held low for the robot's wake-up.")
+                        .arg(linesText(bursts.first))
+                        .arg(link::kWakePulseMs)
+                        .arg(linesText(bursts.second)));
+            } else {
+                step(QStringLiteral("The AT wake-up lines could not be sent: %1")
+                         .arg(port_.errorString()));
+            }
+            return ended;
+        }
+        if (ended) {
+            step(QStringLiteral("Pulsed RTS (off, on, %1 ms later off): the %2 adapter's wake-up.")
+                     .arg(link::kWakePulseMs)
                      .arg(adapterTitle()));
             wakeTried_ = QStringLiteral("the wake-up pulse on RTS");
             return true;
@@ -263,36 +290,6 @@ private:
         step(QStringLiteral("%1 Going on without the wake-up pulse.").arg(port_.errorString()));
         wakeTried_ = QStringLiteral("the wake-up pulse on RTS, which this line cannot carry");
         return false;
-    }
-
-    // The adapter's AT lines with pin 6 held low between the line that drives it low and the
-    // next: a robot takes no pulse of a few microseconds for a wake-up. The port code writes
-    // the lines back to back, so the walk holds the pin itself.
-    bool wakeByAtLines(QByteArray &came)
-    {
-        wakeTried_ = QStringLiteral("the Wexbin adapter's AT wake-up lines (pin 6 low for %1 ms)")
-                         .arg(timing_.wakePulseMs);
-        const WakeBursts bursts = wexbinWakeBursts();
-        for (const QList<QByteArray> *burst : {&bursts.first, &bursts.second}) {
-            for (const QByteArray &line : *burst) {
-                if (!port_.outputBytes(line)) {
-                    step(QStringLiteral("The AT wake-up lines could not be sent: %1")
-                             .arg(port_.errorString()));
-                    return false;
-                }
-            }
-            if (burst == &bursts.first) {
-                came += collect(timing_.wakePulseMs, false);
-                if (!lost_.isEmpty())
-                    return false;
-            }
-        }
-        step(QStringLiteral("Sent the Wexbin adapter's AT wake-up lines %1, and %2 ms later %3: "
-                            "pin 6 held low for the robot's wake-up.")
-                 .arg(linesText(bursts.first))
-                 .arg(timing_.wakePulseMs)
-                 .arg(linesText(bursts.second)));
-        return true;
     }
 
     QString adapterTitle() const
@@ -520,7 +517,7 @@ private:
                     ? QStringLiteral("Bumpers, cliffs and wheel drops: none is on.")
                     : QStringLiteral("On now: %1.").arg(c.sensorsOn.join(QStringLiteral(", "))));
         for (const QString &w : c.warnings)
-            report_.details << QStringLiteral("Warning: %1; a real robot may set them, so the "
+            report_.details << QStringLiteral("Warning: %1; a real robot can send that, so the "
                                               "answer still counts.")
                                    .arg(w);
         const QString port = request_.port;

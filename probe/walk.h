@@ -48,8 +48,9 @@ struct Report {
 
 // How long each part of the walk waits; a silent walk ends within 5 s.
 struct Timing {
-    int wakePulseMs = 500;  // pin 6 held low, as the robot's documentation holds Device Detect
-    int afterWakeMs = 2000; // the robot ignores everything for about 2 s after its wake-up
+    // The robot ignores everything for about 2 s after its wake-up (the pulse itself is the
+    // port code's: link::kWakePulseMs).
+    int afterWakeMs = link::kWakeSettleMs;
     // Waited on top: those 2 s count from when the robot sees the pin go high, which over
     // Bluetooth is some tens of milliseconds after the line that raises it was written here.
     int linkDelayMs = 100;
@@ -63,8 +64,8 @@ struct Timing {
 // The speeds tried, in order: the one given first, then 57600, 115200 and 19200.
 QList<int> speedsToTry(int given);
 
-// The Bluetooth adapter's wake-up as the walk writes it: the lines up to the one that drives
-// pin 6 low, then, Timing::wakePulseMs later, the rest. Each line ends in a carriage return.
+// The Bluetooth adapter's wake-up as link::WakeUp writes it: the lines up to the one that
+// drives pin 6 low, then, link::kWakePulseMs later, the rest. Each ends in a carriage return.
 using WakeBursts = QPair<QList<QByteArray>, QList<QByteArray>>;
 WakeBursts wexbinWakeBursts();
 // "\"+++\", \"ATMD\"": lines as text, without their carriage returns.

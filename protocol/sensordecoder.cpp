@@ -151,6 +151,16 @@ private:
 
 } // namespace
 
+OutOfStep outOfStep(const SensorPacket &packet)
+{
+    if (packet[16] > kLastChargingState)
+        return OutOfStep::ChargingState;
+    const unsigned voltage = (unsigned{packet[17]} << 8) | packet[18];
+    if (voltage < kMinRunningVoltageMv || voltage > kMaxRunningVoltageMv)
+        return OutOfStep::Voltage;
+    return OutOfStep::No;
+}
+
 void DecodeSensorPacketInto(const SensorPacket &packet, SensorEventSink &sink, SensorReport &report)
 {
     report.clear();

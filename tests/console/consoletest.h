@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <memory>
+#include <utility>
 
 namespace velmora::test
 {
@@ -98,15 +99,42 @@ public:
     std::unique_ptr<console::FrmMain> window;
 };
 
-// A sensor packet: 26 bytes, zero except those given as {index, value}.
+// A sensor packet: 26 bytes, zero except those given as {index, value}, a battery at 15000 mV
+// and no remote command.
 inline QByteArray packet(std::initializer_list<std::pair<int, int>> set = {})
 {
     QByteArray p(26, '\0');
-    p[10] = static_cast<char>(255); // no remote command
+    p[10] = static_cast<char>(255);
+    p[17] = static_cast<char>(15000 >> 8);
+    p[18] = static_cast<char>(15000 & 0xff);
     for (const auto &[index, value] : set)
         p[index] = static_cast<char>(value);
     return p;
 }
+
+// A wake-up pulse's clock that a test ends by hand.
+class ManualWakeClock : public link::WakeClock
+{
+public:
+    void start(int ms, std::function<void()> due) override
+    {
+        ms_ = ms;
+        due_ = std::move(due);
+    }
+    void stop() override { due_ = nullptr; }
+    bool pending() const { return bool(due_); }
+    int ms() const { return ms_; }
+    // The pulse's time is up.
+    void fire()
+    {
+        if (auto due = std::exchange(due_, nullptr))
+            due();
+    }
+
+private:
+    std::function<void()> due_;
+    int ms_ = 0;
+};
 
 // The main window over a scripted port.
 class Console : public ConsoleWindow
@@ -122,12 +150,15 @@ public:
     //   press:NAME[:right|middle] release:NAME[:...] dclick:NAME keys:NAME   on a drive button
     //   deactivate disable:NAME hide:NAME   what can cancel a held press
     //   tick dismiss              one timer tick; OK on every message box
+    //   pulse                     the wake-up pulse's time is up
     // and on the port:
     //   pkt[:I=V,...]  pkt27[:...]  split:N[:...]   a packet in one receive event, with one byte
     //                             more, or its first N bytes and the rest as two events
     //   piece:A:B  pieceq:A:B     bytes A to B-1 of a plain packet, with an event or without
     //   ok  okq  fail:TEXT  unfail  unplug  norts   an adapter's "OK" reply, with an event or
     //                             without; failures
+    //   replyq:TEXT               an adapter's reply line without an event ('_' for a blank)
+    //   strayq:N                  N stray bytes (0xAA) without an event
     void run(const QString &steps) const
     {
         for (const QString &step : steps.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
@@ -162,6 +193,12 @@ public:
                 get(arg)->setEnabled(false);
             else if (verb == "hide")
                 get(arg)->hide();
+            else if (verb == "pulse")
+                wakeClock->fire();
+            else if (verb == "replyq")
+                port->injectQuietly(QByteArray(arg).replace('_', ' ') + "\r\n");
+            else if (verb == "strayq")
+                port->injectQuietly(QByteArray(arg.toInt(), '\xaa'));
             else if (verb == "tick")
                 QMetaObject::invokeMethod(timer(), "timeout", Qt::DirectConnection);
             else if (verb == "close")
@@ -207,9 +244,14 @@ public:
     }
 
     link::FakeSerialPort *port; // owned by the window
+    ManualWakeClock *wakeClock; // owned by the window
 
 private:
-    explicit Console(link::FakeSerialPort *fake) : ConsoleWindow(fake), port(fake) {}
+    explicit Console(link::FakeSerialPort *fake)
+        : ConsoleWindow(fake), port(fake), wakeClock(new ManualWakeClock)
+    {
+        window->setWakeClock(std::unique_ptr<link::WakeClock>(wakeClock));
+    }
 
     static const char *menuItem(const QString &verb)
     {

@@ -74,11 +74,29 @@ private slots:
         row("spot", kInit, "spot", {"write 134"});
         row("clean", kInit, "clean", {"write 135"});
         row("max", kInit, "max", {"write 136"});
-        row("Krennet wake-up", "krennet connect", "on", kPulse);
-        row("Dallop wake-up, twice", "dallop connect", "on on", kPulse + kPulse);
-        row("Wexbin wake-up", "wexbin connect", "on",
-            writesOf({"+++", "ATSW22,6,1,1", "ATSW23,6,0,1", "ATSW23,6,1,1", "ATMD"}));
-        row("no RTS line", "norts krennet connect", "on", {}, "", "", "has no RTS line");
+        // The wake-up: the line held until the pulse's time is up, the buttons usable meanwhile;
+        // every way the port closes, and a second "On", end a pulse first.
+        const QStringList rise = kPulse.mid(0, 6);
+        const QStringList wexRise = writesOf({"+++", "ATSW22,6,1,1", "ATSW23,6,0,1"});
+        const QStringList wexFall = writesOf({"ATSW23,6,1,1", "ATMD"});
+        row("Krennet wake-up, held", "krennet connect", "on", rise);
+        row("Krennet wake-up", "krennet connect", "on pulse", kPulse);
+        row("Dallop wake-up, twice", "dallop connect", "on pulse on pulse", kPulse + kPulse);
+        row("second On during the pulse", "dallop connect", "on on pulse", kPulse + kPulse);
+        row("Wexbin wake-up, held", "wexbin connect", "on", wexRise);
+        row("Wexbin wake-up", "wexbin connect", "on pulse", wexRise + wexFall);
+        row("buttons during the pulse", "krennet connect safe", "on spot press:btnFwd pulse",
+            rise + QStringList{"write 134", kFwd, "rts 0"});
+        row("Disconnect during the pulse", "krennet connect", "on port pulse",
+            rise + QStringList{"rts 0", "close"});
+        row("Exit during the Wexbin pulse", "wexbin connect", "on exit pulse",
+            wexRise + wexFall + QStringList{"write 128", "close"});
+        row("close box during the pulse, a press held", "dallop connect safe",
+            "on press:btnFwd close",
+            rise + QStringList{kFwd, kStop, "rts 0", "write 128", "close"});
+        row("device lost during the Wexbin pulse", "wexbin connect", "on unplug pulse",
+            wexRise + QStringList{"lost"}, "", "", "The connection to the robot was lost");
+        row("no RTS line", "norts krennet connect", "on pulse", {}, "", "", "has no RTS line");
         row("failed writes shown once per run", "dallop connect safe live",
             "fail:First. tick tick spot", {}, "", "", "First.");
         row("a write that gets through ends the run", kLive,
@@ -137,23 +155,40 @@ private slots:
         row("answer after switching off", kLive, "live pkt:0=1", {});
         row("second answer for one request", kLive + " pkt:9=7", "pkt:0=3", {},
             "Right Dirt Sensor = 7");
-        row("late answer counts for the newer request", kLive, "tick pkt:8=1 pkt:8=2", {kRequest},
-            "Left Dirt Sensor = 1");
+        // A tick that beat the reading of an answer: the late answer and the newer request's own
+        // are both decoded, so neither's stop is lost; no more than the last two requests count.
+        row("late answer, then the newer request's", kLive, "tick pkt:0=1 pkt:0=2",
+            {kRequest, kStop, kStop}, "Bump Left", "labelBumpLeft labelBumpRight");
+        row("three answers for the last two requests", kLive, "tick tick pkt:8=1 pkt:8=2 pkt:8=3",
+            {kRequest, kRequest}, "Left Dirt Sensor = 2");
         row("27 bytes", kLive, "pkt27:0=1", {});
         row("split 10 + 16", kLive, "split:10:0=1", {});
         row("split 25 + 1", kLive, "split:25:0=1", {});
         row("adapter reply", kLive, "ok", {});
-        // Adapter lines written since the request before: a reply may be in the answer.
-        const QString wexLive = "wexbin connect safe live tick";
-        const QStringList wake =
-            writesOf({"+++", "ATSW22,6,1,1", "ATSW23,6,0,1", "ATSW23,6,1,1", "ATMD"});
-        row("reply before a whole answer", wexLive, "on okq piece:0:22 piece:22:26", wake);
-        row("reply plus a split answer", wexLive, "on okq pieceq:0:10 piece:10:22 piece:22:26",
-            wake);
-        row("reply to lines written before the request", wexLive,
-            "on tick okq piece:0:22 piece:22:26", wake + QStringList{kRequest});
-        row("answers decoded again a request later", wexLive, "on tick tick pkt:0=1",
-            wake + QStringList{kRequest, kRequest, kStop}, "Bump Right", "labelBumpRight");
+        // Bytes no robot sends are out of step: no report, no stop, no indicator.
+        row("stray bytes, then an answer at a line's pace", kLive,
+            "strayq:3 piece:0:23 piece:23:26 tick pkt:0=2", {kRequest, kStop}, "Bump Left",
+            "labelBumpLeft");
+        row("a bumped packet with no charging state", kLive, "pkt:0=1,16=6", {});
+        row("a bumped packet with no battery voltage", kLive, "pkt:0=1,17=0,18=0", {});
+        row("no reply is cut off while no lines were written", kLive, "okq pkt:0=1", {});
+        // Adapter lines written since the request before: whole replies in front of an answer
+        // are cut off and the answer behind them decoded, its stop first.
+        const QString wexLive = "wexbin connect safe live tick on pulse";
+        row("reply before a whole answer", wexLive, "okq pkt:0=1", {kStop}, "Bump Right",
+            "labelBumpRight");
+        row("reply plus a split answer", wexLive, "okq split:10:0=1", {kStop}, "Bump Right",
+            "labelBumpRight");
+        row("reply plus an answer a byte at a time", wexLive,
+            "okq pieceq:0:21 piece:21:22 piece:22:26", {}, "Distance = 0");
+        row("every reply the adapter has", wexLive, "okq replyq:ERROR replyq:NO_CARRIER pkt:0=2",
+            {kStop}, "Bump Left", "labelBumpLeft");
+        row("reply to lines written before the request", wexLive, "tick okq pkt:7=8",
+            {kRequest, kStop}, "RightWheel Overcurrent");
+        row("a reply behind the answer stays for the next discard", wexLive, "pkt:0=1 ok tick",
+            {kStop, kRequest}, "Bump Right");
+        row("more than a reply and an answer", wexLive, "okq pkt27:0=1", {});
+        row("a broken reply is not cut", wexLive, "replyq:OX pkt:0=1", {});
         row("replies before the first poll are discarded", "wexbin connect on",
             "ok ok ok ok ok safe live tick pkt:0=1", {"write 128 130", kRequest, kStop},
             "Bump Right", "labelBumpRight");
@@ -314,6 +349,23 @@ private slots:
     }
 
     // Dropped by its owner without progEnd: the port closes with the window.
+    // The robot's documentation holds its wake-up line low for about 500 ms; back-to-back sets
+    // last microseconds and wake no real robot.
+    void wakePulseIsHeld_data()
+    {
+        QTest::addColumn<QString>("adapter");
+        QTest::newRow("wired") << "krennet";
+        QTest::newRow("Wexbin") << "wexbin";
+    }
+    void wakePulseIsHeld()
+    {
+        QFETCH(QString, adapter);
+        Console c;
+        c.run(adapter + " connect on");
+        QVERIFY(c.wakeClock->pending());
+        QCOMPARE(c.wakeClock->ms(), 500);
+    }
+
     void windowDestroyed_data()
     {
         QTest::addColumn<QString>("setup");

@@ -10,7 +10,7 @@ namespace
 {
 
 const QString kLive = "dallop connect safe live";
-const QString kPacket = "1 0 0 0 0 0 0 0 0 0 255 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0";
+const QString kPacket = "1 0 0 0 0 0 0 0 0 0 255 0 0 0 0 0 0 58 152 0 0 0 0 0 0 0";
 const QString kStop = "out 137 0 0 0 0";
 const QString kRequest = "out 142 0";
 const QString kWritten = "= stop written"; // when the stop reached the port
@@ -48,7 +48,7 @@ private slots:
                                  << QStringList{
                                         kRequest, "in 10: 1 0 0 0 0 0 0 0 0 0 (10 waiting)",
                                         "receive event: 10 waiting, 10 taken, dropped: too few",
-                                        "in 16: 255 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0 (16 waiting)",
+                                        "in 16: 255 0 0 0 0 0 0 58 152 0 0 0 0 0 0 0 (16 waiting)",
                                         "receive event: 16 waiting, 16 taken, dropped: too few"};
         QTest::newRow("too many") << kLive << "tick pkt27:0=1"
                                   << QStringList{
@@ -71,13 +71,27 @@ private slots:
                            "in 26: " + kPacket + " (26 waiting)",
                            kStop,
                            kDecoded.arg(1)};
-        QTest::newRow("reply mixed into an answer")
-            << "wexbin connect safe live tick on"
-            << "okq piece:0:22"
+        QTest::newRow("reply cut off an answer")
+            << "wexbin connect safe live tick on pulse"
+            << "okq piece:0:22 piece:22:26"
             << QStringList{R"(in 4: "OK\r\n" (4 waiting))",
-                           "in 22: 0" + kPacket.mid(1, 44) + " (26 waiting)",
-                           "receive event: 26 waiting, 26 taken, dropped: adapter lines were "
-                           "written since the request before, a reply may be in it"};
+                           "in 22: 0" + kPacket.mid(1, 47) + " (26 waiting)",
+                           R"(cut off 4 of adapter replies: "OK\r\n")",
+                           "in 4: 0 0 0 0 (26 waiting)",
+                           "receive event: 26 waiting, 26 taken, decoded, 0 stops written"};
+        QTest::newRow("out of step")
+            << kLive << "tick strayq:3 piece:0:23"
+            << QStringList{kRequest, "in 3: 170 170 170 (3 waiting)",
+                           "in 23: 0" + kPacket.mid(1, 49) + " (26 waiting)",
+                           "receive event: 26 waiting, 26 taken, dropped: out of step (no battery "
+                           "voltage)"};
+        QTest::newRow("no battery voltage")
+            << kLive << "tick pkt:0=1,17=0,18=0"
+            << QStringList{kRequest,
+                           "in 26: 1" + QString(" 0").repeated(9) + " 255" +
+                               QString(" 0").repeated(15) + " (26 waiting)",
+                           "receive event: 26 waiting, 26 taken, dropped: out of step (no battery "
+                           "voltage)"};
         QTest::newRow("device lost")
             << kLive << "unplug tick"
             << QStringList{"device lost: The connection to port 3 was lost: the device went away."};

@@ -222,14 +222,14 @@ private slots:
         QTest::addColumn<QString>("words");
 
         QTest::newRow("as the robot answers") << Patch{} << true << QString();
-        QTest::newRow("charge above capacity")
-            << Patch{{22, 0x0b}, {23, 0xb8}} << false << "3000 mAh, is above the capacity";
+        QTest::newRow("charge above capacity: a warning only")
+            << Patch{{22, 0x0b}, {23, 0xb8}} << true << "3000 mAh, is above the capacity";
         QTest::newRow("charging state out of range")
             << Patch{{16, 6}} << false << "charging state is 6";
         QTest::newRow("voltage no battery shows")
             << Patch{{17, 0x03}, {18, 0xe8}} << false << "battery voltage, 1000 mV";
-        QTest::newRow("temperature no battery shows")
-            << Patch{{21, 100}} << false << "temperature, 100 C";
+        QTest::newRow("unusual temperature: a warning only")
+            << Patch{{21, 100}} << true << "temperature, 100 C";
         QTest::newRow("unused bit set: a warning only")
             << Patch{{0, 0x21}} << true << "byte 0 is 0x21, with bits set";
     }

@@ -49,7 +49,7 @@ Bursts wakeBursts(int baud)
 {
     const probe::Timing t;
     const probe::WakeBursts w = probe::wexbinWakeBursts();
-    return {{baud, w.first.join(), t.wakePulseMs},
+    return {{baud, w.first.join(), link::kWakePulseMs},
             {baud, w.second.join(), t.afterWakeMs + t.linkDelayMs}};
 }
 

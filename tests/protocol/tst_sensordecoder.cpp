@@ -5,9 +5,11 @@
 #include <initializer_list>
 #include <utility>
 
+using velmora::sci::OutOfStep;
 using velmora::sci::SensorIndicator;
 using velmora::sci::SensorPacket;
 Q_DECLARE_METATYPE(SensorPacket)
+Q_DECLARE_METATYPE(OutOfStep)
 
 namespace
 {
@@ -173,6 +175,43 @@ private slots:
         // The returning form gives the same text.
         TraceSink other(report);
         QCOMPARE(velmora::sci::DecodeSensorPacket(packet, other), report);
+    }
+
+    // Only what no robot sends is out of step; odd values a robot may send are kept, as a
+    // refused packet is a stop not written.
+    void outOfStep_data()
+    {
+        QTest::addColumn<SensorPacket>("packet");
+        QTest::addColumn<OutOfStep>("expected");
+        auto volts = [](int mv, std::initializer_list<std::pair<int, int>> more = {}) {
+            SensorPacket p = quietPacket(more);
+            p[17] = static_cast<std::uint8_t>(mv >> 8);
+            p[18] = static_cast<std::uint8_t>(mv & 0xff);
+            return p;
+        };
+        QTest::newRow("a robot's packet") << volts(15000) << OutOfStep::No;
+        QTest::newRow("lowest voltage") << volts(5000) << OutOfStep::No;
+        QTest::newRow("highest voltage") << volts(25000) << OutOfStep::No;
+        QTest::newRow("below the lowest") << volts(4999) << OutOfStep::Voltage;
+        QTest::newRow("above the highest") << volts(25001) << OutOfStep::Voltage;
+        QTest::newRow("charging error") << volts(15000, {{16, 5}}) << OutOfStep::No;
+        QTest::newRow("charging state 6") << volts(15000, {{16, 6}}) << OutOfStep::ChargingState;
+        QTest::newRow("unused bits, hot battery, charge above capacity")
+            << volts(15000, {{0, 0xff}, {1, 0xff}, {7, 0xff}, {11, 0xff}, {21, 127}, {22, 9}})
+            << OutOfStep::No;
+        // Three stray bytes ahead of a stopped robot's answer: what the first 26 hold.
+        SensorPacket answer = volts(15000, {{0, 1}, {16, 2}, {21, 30}, {22, 10}, {24, 11}});
+        SensorPacket shifted{};
+        shifted.fill(0xAA);
+        std::copy(answer.begin(), answer.end() - 3, shifted.begin() + 3);
+        QTest::newRow("three strays, then a stopped robot's answer")
+            << shifted << OutOfStep::Voltage;
+    }
+    void outOfStep()
+    {
+        QFETCH(SensorPacket, packet);
+        QFETCH(OutOfStep, expected);
+        QCOMPARE(velmora::sci::outOfStep(packet), expected);
     }
 };
 
