@@ -12,15 +12,7 @@
 namespace
 {
 
-const char kHelp[] =
-    "usage: velmora-probe PORT [--adapter krennet|dallop|wexbin] [--settings TEXT] [--json]\n"
-    "\n"
-    "The first thing to run when the robot does not react. Walks the line to the robot step\n"
-    "by step and ends with a diagnosis and what to do. It sends what the console sends: the\n"
-    "adapter's wake-up, Start (128) and a sensor request (142 0), nothing that moves the\n"
-    "robot; Start leaves the robot in passive mode. It tries the given speed, then 57600,\n"
-    "115200 and 19200 baud, and stops at the first that gives the robot's answer.\n"
-    "\n"
+const char kOptions[] =
     "  PORT              a port number as the console takes it, or a device path\n"
     "  --adapter NAME    krennet or dallop (wake-up by RTS, the default) or wexbin (AT lines)\n"
     "  --settings TEXT   the console's settings text (default 57600,n,8,1)\n"
@@ -35,6 +27,51 @@ const char kHelp[] =
     "  5  silent at every speed: what was tried, and the likely causes in order\n"
     "  6  something answers, but not as the robot: a sample, and the likely cause\n";
 
+// Worded from the walk's own lines and times, so that it says what goes out.
+QString help()
+{
+    using namespace velmora::probe;
+    const Timing t;
+    const WakeBursts wake = wexbinWakeBursts();
+    const QStringList lines{
+        QStringLiteral("usage: velmora-probe PORT [--adapter krennet|dallop|wexbin] "
+                       "[--settings TEXT] [--json]"),
+        QString(),
+        QStringLiteral("The first thing to run when the robot does not react. Walks the line to "
+                       "the robot step"),
+        QStringLiteral("by step and ends with a diagnosis and what to do. It tries the given "
+                       "speed, then 57600,"),
+        QStringLiteral("115200 and 19200 baud, opening the port anew at each, and stops at the "
+                       "first that"),
+        QStringLiteral("gives the robot's answer."),
+        QString(),
+        QStringLiteral("What it sends, and when (nothing else, and nothing that moves the "
+                       "robot):"),
+        QStringLiteral("  At the first speed only, the wake-up:"),
+        QStringLiteral("    krennet, dallop: RTS set off and on, then %1 ms later off again (if "
+                       "the line has RTS);")
+            .arg(velmora::link::kWakePulseMs),
+        QStringLiteral("    wexbin: the AT lines %1,").arg(linesText(wake.first)),
+        QStringLiteral("      then %1 ms later %2, each ending in a carriage return;")
+            .arg(velmora::link::kWakePulseMs)
+            .arg(linesText(wake.second)),
+        QStringLiteral("  then %1 ms of waiting: after its wake-up the robot ignores everything "
+                       "for about 2 s.")
+            .arg(t.afterWakeMs + t.linkDelayMs),
+        QStringLiteral("  At each speed: Start (128), %1 ms later Sensors (142 0), then up to %2 "
+                       "ms for the")
+            .arg(t.afterStartMs)
+            .arg(t.answerMs),
+        QStringLiteral("  answer (%1 ms with a fourth speed given: %2 ms in all). Start leaves "
+                       "the robot in")
+            .arg(t.answersTotalMs / 4)
+            .arg(t.answersTotalMs),
+        QStringLiteral("  passive mode."),
+        QString(),
+    };
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + QString::fromLatin1(kOptions);
+}
+
 void print(const QString &text)
 {
     std::fputs(text.toLocal8Bit().constData(), stdout);
@@ -44,7 +81,7 @@ void print(const QString &text)
 
 int usage(const QString &why)
 {
-    std::fprintf(stderr, "velmora-probe: %s\n%s", qPrintable(why), kHelp);
+    std::fprintf(stderr, "velmora-probe: %s\n%s", qPrintable(why), qPrintable(help()));
     return velmora::probe::Usage;
 }
 
@@ -60,7 +97,7 @@ int main(int argc, char *argv[])
     while (!args.isEmpty()) {
         const QString a = args.takeFirst();
         if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-            std::fputs(kHelp, stdout);
+            std::fputs(qPrintable(help()), stdout);
             return 0;
         }
         if (a == QLatin1String("--json")) {

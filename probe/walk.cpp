@@ -28,6 +28,25 @@ QList<int> speedsToTry(int given)
     return speeds;
 }
 
+WakeBursts wexbinWakeBursts()
+{
+    WakeBursts bursts;
+    bool low = false;
+    for (const QByteArray &line : link::wexbinWakeLines()) {
+        (low ? bursts.second : bursts.first) << line;
+        low = low || line.startsWith("ATSW23,6,0,");
+    }
+    return bursts;
+}
+
+QString linesText(const QList<QByteArray> &lines)
+{
+    QStringList quoted;
+    for (const QByteArray &line : lines)
+        quoted << QStringLiteral("\"%1\"").arg(QString::fromLatin1(line.trimmed()));
+    return quoted.join(QStringLiteral(", "));
+}
+
 QString withSpeed(const QString &settings, int baud)
 {
     QStringList fields = settings.split(QLatin1Char(','));
@@ -151,20 +170,11 @@ private:
         step(QStringLiteral("Opened %1 at %2.").arg(device_, settings));
         speedsTried_ << baud;
 
-        const bool wexbin = request_.adapter == link::AdapterKind::Wexbin;
-        if (wexbin || first) {
-            port_.setInputLen(0);
-            port_.setRThreshold(1);
-            QByteArray after = wake(wexbin);
-            after += collect(timing_.afterWakeMs, false);
-            if (!lost_.isEmpty())
-                return wentAway();
-            if (!after.isEmpty()) {
-                step(QStringLiteral("%1 came back after the wake-up: \"%2\"%3.")
-                         .arg(bytesText(after.size()), textSample(after),
-                              wexbin ? QStringLiteral(" (the adapter's answers)") : QString()));
-                adapterAnswered_ = adapterAnswered_ || wexbin;
-            }
+        // Once: a robot woken at the first speed stays awake for the others, and every wake-up
+        // would cost the robot's time to come round again.
+        if (first) {
+            if (std::optional<Report> end = wakeUp())
+                return end;
         }
         port_.setInputLen(0);
         port_.setRThreshold(1);
@@ -209,36 +219,77 @@ private:
         return robotAnswers(settings, check);
     }
 
-    // The wake-up pulse, held for its full time; returns what came back meanwhile.
-    QByteArray wake(bool wexbin)
+    // The walk's one wake-up, then the robot's time to come round. Whatever came back in the
+    // meantime is the adapter's answers (or noise) and is set aside.
+    std::optional<Report> wakeUp()
+    {
+        const bool wexbin = request_.adapter == link::AdapterKind::Wexbin;
+        port_.setInputLen(0);
+        port_.setRThreshold(1);
+        QByteArray came;
+        wakeSent_ = pulse(wexbin, came);
+        if (!lost_.isEmpty())
+            return wentAway();
+        // Waited for even when nothing went out: a person told to press the robot's power
+        // button and run the probe again has just woken it.
+        const int waitMs = timing_.afterWakeMs + timing_.linkDelayMs;
+        came += collect(waitMs, false);
+        if (!lost_.isEmpty())
+            return wentAway();
+        wakeTried_ += QStringLiteral("; %1 ms of waiting").arg(waitMs);
+        step(wakeSent_ ? QStringLiteral("Waited %1 ms: after its wake-up the robot ignores "
+                                        "everything for about 2 s.")
+                             .arg(waitMs)
+                       : QStringLiteral("Waited %1 ms all the same, as a robot just woken by its "
+                                        "power button needs about 2 s.")
+                             .arg(waitMs));
+        if (!came.isEmpty()) {
+            step(QStringLiteral("%1 came back after the wake-up: \"%2\"%3.")
+                     .arg(bytesText(came.size()), textSample(came),
+                          wexbin ? QStringLiteral(" (the adapter's answers)") : QString()));
+            adapterAnswered_ = wexbin;
+        }
+        return std::nullopt;
+    }
+
+    // The adapter's pulse on the robot's Device Detect line, held for its full time; true if
+    // it went out whole. What came back meanwhile is added to came.
+    bool pulse(bool wexbin, QByteArray &came)
     {
         link::WakeUp pulse(port_);
         const bool started =
             pulse.start(wexbin ? link::AdapterKind::Wexbin : link::AdapterKind::Wired);
-        const QByteArray during = started ? collect(link::kWakePulseMs, false) : QByteArray();
+        if (started)
+            came += collect(link::kWakePulseMs, false);
         const bool ended = started && pulse.finish();
         if (wexbin) {
-            if (ended)
-                step(QStringLiteral("Sent the Wexbin adapter's AT wake-up lines: +++, "
-                                    "ATSW22,6,1,1, ATSW23,6,0,1, then %1 ms later ATSW23,6,1,1, "
-                                    "ATMD.")
-                         .arg(link::kWakePulseMs));
-            else
+            wakeTried_ =
+                QStringLiteral("the Wexbin adapter's AT wake-up lines (pin 6 low for %1 ms)")
+                    .arg(link::kWakePulseMs);
+            if (ended) {
+                const WakeBursts bursts = wexbinWakeBursts();
+                step(
+                    QStringLiteral("Sent the Wexbin adapter's AT wake-up lines %1, and %2 ms later "
+                                   "%3: pin 6 held low for the robot's wake-up.")
+                        .arg(linesText(bursts.first))
+                        .arg(link::kWakePulseMs)
+                        .arg(linesText(bursts.second)));
+            } else {
                 step(QStringLiteral("The AT wake-up lines could not be sent: %1")
                          .arg(port_.errorString()));
-            wakeTried_ = QStringLiteral("the Wexbin adapter's AT wake-up lines");
-            return during;
+            }
+            return ended;
         }
         if (ended) {
             step(QStringLiteral("Pulsed RTS (off, on, %1 ms later off): the %2 adapter's wake-up.")
                      .arg(link::kWakePulseMs)
                      .arg(adapterTitle()));
             wakeTried_ = QStringLiteral("the wake-up pulse on RTS");
-        } else {
-            step(QStringLiteral("%1 Going on without the wake-up pulse.").arg(port_.errorString()));
-            wakeTried_ = QStringLiteral("the wake-up pulse on RTS, which this line cannot carry");
+            return true;
         }
-        return during;
+        step(QStringLiteral("%1 Going on without the wake-up pulse.").arg(port_.errorString()));
+        wakeTried_ = QStringLiteral("the wake-up pulse on RTS, which this line cannot carry");
+        return false;
     }
 
     QString adapterTitle() const
@@ -262,6 +313,8 @@ private:
         QEventLoop loop;
         QTimer timer;
         timer.setSingleShot(true);
+        // A coarse timer may end a 2 s wait 100 ms early: before the robot listens.
+        timer.setTimerType(Qt::PreciseTimer);
         QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
         QObject::connect(&port_, &link::SerialPort::onComm, &loop, [&] {
             got += port_.input();
@@ -505,13 +558,18 @@ private:
 
     Report silent(const QList<int> &speeds)
     {
-        report_.details << QStringLiteral("Tried: %1, then Start (128) and a sensor request "
+        report_.details << QStringLiteral("Tried: %1; then Start (128) and a sensor request "
                                           "(142 0) at %2 baud, waiting %3 ms for each answer.")
                                .arg(wakeTried_, speedList(speeds))
                                .arg(timing_.answerMs);
         report_.details << QStringLiteral("Likely causes, the most likely first:");
-        report_.details << QStringLiteral("1. The robot is asleep: press its power button, then "
-                                          "run the probe again.")
+        // Asleep is a finding only once the wake-up went out and the robot had its time.
+        report_.details << (wakeSent_ ? QStringLiteral("1. The robot is asleep: the wake-up did "
+                                                       "not reach it. Press its power button, "
+                                                       "then run the probe again.")
+                                      : QStringLiteral("1. The wake-up could not be sent, so a "
+                                                       "sleeping robot stayed asleep: press its "
+                                                       "power button, then run the probe again."))
                         << QStringLiteral("2. It is switched off, or its battery is flat: switch "
                                           "it on, or leave it on its charger for a while.");
         if (adapterAnswered_)
@@ -523,14 +581,25 @@ private:
                 "not connected; or the Bluetooth adapter is not paired, or its RFCOMM device is "
                 "not bound (bluetoothctl, rfcomm bind).");
         // A robot at an untried speed hears only garbled requests and stays silent too.
-        report_.details << QStringLiteral("4. The robot was set to another speed with its Baud "
-                                          "command: give that speed with --settings "
-                                          "RATE,n,8,1.");
+        report_.details << QStringLiteral("4. %1").arg(otherSpeedCause());
         report_.todo << QStringLiteral("Go through the causes above in order; the probe takes "
-                                       "about 2 s, so run it after each.");
+                                       "under 5 s, so run it after each.");
         return finish(Silent, QStringLiteral("The line is silent at every speed: nothing came "
                                              "back at %1 baud.")
                                   .arg(speedList(speeds)));
+    }
+
+    // Over Bluetooth the speed set here never reaches the robot: the adapter talks to it at
+    // the speed it was set up with.
+    QString otherSpeedCause() const
+    {
+        if (request_.adapter == link::AdapterKind::Wexbin)
+            return QStringLiteral("A robot set to another speed with its Baud command cannot be "
+                                  "reached over Bluetooth: the adapter talks to it at the speed "
+                                  "the adapter was set up for, whatever speed is set on this "
+                                  "side. Set the robot back over a cable.");
+        return QStringLiteral("A robot set to another speed with its Baud command answers only "
+                              "at that speed: give that speed with --settings RATE,n,8,1.");
     }
 
     Report notTheRobot()
@@ -547,10 +616,9 @@ private:
                 QStringLiteral("OK|ERROR|RING|CONNECT|NO CARRIER|AT|\\$GP|login"));
             looksLikeText = looksLikeText || modem.match(QString::fromLatin1(g.bytes)).hasMatch();
         }
-        const QString speed = QStringLiteral(
-            "Wrong speed: none of the speeds tried gave the robot's answer. A robot set to "
-            "another speed with its Baud command answers only at that speed: give it with "
-            "--settings RATE,n,8,1.");
+        const QString speed = QStringLiteral("Wrong speed: none of the speeds tried gave the "
+                                             "robot's answer. %1")
+                                  .arg(otherSpeedCause());
         const QString other =
             QStringLiteral("Another device on this port: %1 may not lead to the robot's adapter "
                            "(a modem, a GPS receiver, a serial console); check which device the "
@@ -589,6 +657,7 @@ private:
     QString device_;
     QString lost_;
     QString wakeTried_;
+    bool wakeSent_ = false;
     bool adapterAnswered_ = false;
     QList<int> speedsTried_;
     QList<Garbage> garbage_;

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 
@@ -45,18 +46,30 @@ struct Report {
     QJsonObject facts;
 };
 
-// How long each part of the walk waits; the three speeds together stay under 3 s of silence.
+// How long each part of the walk waits; a silent walk ends within 5 s.
 struct Timing {
-    int afterWakeMs = 100;
+    // The robot ignores everything for about 2 s after its wake-up (the pulse itself is the
+    // port code's: link::kWakePulseMs).
+    int afterWakeMs = link::kWakeSettleMs;
+    // Waited on top: those 2 s count from when the robot sees the pin go high, which over
+    // Bluetooth is some tens of milliseconds after the line that raises it was written here.
+    int linkDelayMs = 100;
     int afterStartMs = 30; // the robot wants 20 ms after a command that changes its mode
     int answerMs = 500;
     // The answer waits of all speeds together: a fourth speed (one given besides the three)
-    // shortens each wait, so a silent walk still ends within 3 s.
+    // shortens each wait, so a silent walk takes no longer.
     int answersTotalMs = 1500;
 };
 
 // The speeds tried, in order: the one given first, then 57600, 115200 and 19200.
 QList<int> speedsToTry(int given);
+
+// The Bluetooth adapter's wake-up as link::WakeUp writes it: the lines up to the one that
+// drives pin 6 low, then, link::kWakePulseMs later, the rest. Each ends in a carriage return.
+using WakeBursts = QPair<QList<QByteArray>, QList<QByteArray>>;
+WakeBursts wexbinWakeBursts();
+// "\"+++\", \"ATMD\"": lines as text, without their carriage returns.
+QString linesText(const QList<QByteArray> &lines);
 // The settings text with another speed: "115200,n,8,1".
 QString withSpeed(const QString &settings, int baud);
 

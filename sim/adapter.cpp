@@ -53,7 +53,7 @@ BluetoothAdapter::Result BluetoothAdapter::push(std::uint8_t byte)
         if (recent_ == std::array<std::uint8_t, 4>{'+', '+', '+', '\r'}) {
             recent_ = {};
             commandMode_ = true;
-            line_ = {{'+', '+', '+', '\r'}, "AT +++ (command mode)", kOk, false, true};
+            line_ = {{'+', '+', '+', '\r'}, "AT +++ (command mode)", kOk, true};
             return Result::LineDone;
         }
         return Result::ToRobot;
@@ -116,10 +116,9 @@ void BluetoothAdapter::execute(const std::string &text)
                     pinLevel_ ? " (pin 6 high, but an input)" : " (pin 6 low, but an input)";
             else if (deviceDetectLow())
                 l.meaning += " (pin 6 low: Device Detect low)";
-            else if (wasLow) {
+            else if (wasLow)
                 l.meaning += " (pin 6 high: end of a Device Detect pulse)";
-                l.wakePulse = true;
-            } else
+            else
                 l.meaning += " (pin 6 high)";
         }
     } else if (startsWithNoCase(text, "ATSN,")) {

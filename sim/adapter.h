@@ -22,9 +22,8 @@ public:
     struct Line {
         std::vector<std::uint8_t> bytes; // as received, carriage return included
         std::string meaning;
-        std::string reply;      // what the adapter answers when it answers
-        bool wakePulse = false; // Device Detect went low and back high
-        bool escape = false;    // "+++" seen in data mode: its '+' went on to the robot too
+        std::string reply;   // what the adapter answers when it answers
+        bool escape = false; // "+++" seen in data mode: its '+' went on to the robot too
     };
 
     enum class Result {

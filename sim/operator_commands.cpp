@@ -168,8 +168,8 @@ std::optional<std::string> handsCommand(Robot &robot, const std::vector<std::str
         return "charge error " + arg;
     }
     if (cmd == "wake" && w.size() == 1) {
-        robot.wake();
-        return robot.asleep() ? "still asleep" : "awake";
+        robot.wake("hand");
+        return robot.waking() ? "waking up: it ignores everything for its wake time" : "awake";
     }
     return std::nullopt;
 }
@@ -189,13 +189,15 @@ std::string statusText(const Simulator &sim)
     if (options.paceBaud > 0)
         s << ", paced at " << options.paceBaud << " baud";
     s << ", robot at " << r.baudRate() << " baud";
-    if (sim.lineBaud() > 0)
-        s << ", other end at " << sim.lineBaud() << " baud"
-          << (sim.speedsDiffer() ? " (MISMATCH)" : "");
-    s << "\n";
+    if (sim.link() == Simulator::Link::Bluetooth)
+        s << ", Bluetooth adapter at " << sim.farBaud() << " baud";
+    else if (sim.lineBaud() > 0)
+        s << ", other end at " << sim.lineBaud() << " baud";
+    s << (sim.speedsDiffer() ? " (MISMATCH)" : "") << "\n";
     s << "robot: "
       << (options.off  ? "switched off"
           : r.asleep() ? "asleep"
+          : r.waking() ? "waking up"
                        : "awake")
       << ", " << modeName(r.mode()) << " mode, drive " << describeDrive(r.drive()) << ", motors "
       << int(r.motors()) << ", cycle " << cycleName(r.autonomy().cycle())

@@ -1,8 +1,10 @@
 #include "sim/options.h"
 
+#include "sim/robot.h"
 #include "sim/sciprotocol.h"
 
 #include <charconv>
+#include <cmath>
 #include <numbers>
 
 namespace velmora::sim
@@ -184,6 +186,12 @@ std::string optionsError(const std::vector<std::string> &args, Options &options)
             o.port = static_cast<int>(*n);
         } else if (opt == "--asleep") {
             o.asleep = true;
+        } else if (opt == "--wake-ms") {
+            const auto v = r.value();
+            const auto n = v ? parseNumber(*v, 0, kMaxMs) : std::nullopt;
+            if (!n)
+                return "--wake-ms needs milliseconds";
+            o.wakeMs = static_cast<int>(*n);
         } else if (opt == "--off") {
             o.off = true;
         } else if (opt == "--baud") {
@@ -256,10 +264,20 @@ std::string usage()
            "Plays the robot and its Bluetooth adapter on a pseudo-terminal linked as port N.\n"
            "  --port N              port number (default 99)\n"
            "  --asleep              the robot sleeps until the adapter's AT pulse wakes it\n"
+           "                        (pin 6 held low for at least " +
+           std::to_string(std::lround(Robot::kMinWakePulseSeconds * 1000)) +
+           " ms)\n"
+           "  --wake-ms N           after a wake-up the robot ignores everything for N ms\n"
+           "                        (default " +
+           std::to_string(Options{}.wakeMs) +
+           ", the robot's \"about 2 s\"; without --asleep it\n"
+           "                        starts awake, so this counts only after it has slept)\n"
            "  --off                 the robot is switched off: nothing is ever answered, not\n"
            "                        even after a wake-up\n"
-           "  --baud RATE           the robot's line speed (default 57600); a console at\n"
-           "                        another speed gets, and sends, what a UART makes of it\n"
+           "  --baud RATE           the robot's line speed (default 57600); over a cable a\n"
+           "                        console at another speed gets, and sends, what a UART\n"
+           "                        makes of it; the Bluetooth adapter talks to the robot at\n"
+           "                        RATE whatever speed the console sets\n"
            "  --adapter-replies     the adapter answers each AT line (\"OK\" or \"ERROR\")\n"
            "  --trace FILE          JSON lines of everything received and sent\n"
            "  --quiet               no trace on standard output\n"

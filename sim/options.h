@@ -13,6 +13,9 @@ namespace velmora::sim
 struct Options {
     int port = 99;
     bool asleep = false;
+    // After a wake-up the robot ignores everything this long: the published examples wait
+    // about 2 s before the first command.
+    int wakeMs = 2000;
     bool adapterReplies = false;
     bool quiet = false;
     int paceBaud = 0; // 0: everything goes out at once

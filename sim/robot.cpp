@@ -52,6 +52,12 @@ int takeCounter(double &acc)
     return static_cast<int>(whole);
 }
 
+// "2000 ms", to the millisecond.
+std::string milliseconds(double seconds)
+{
+    return std::to_string(std::lround(seconds * 1000)) + " ms";
+}
+
 std::string bitNames(std::uint8_t bits, std::initializer_list<const char *> names)
 {
     std::string s;
@@ -86,9 +92,9 @@ bool Robot::moving() const
 Robot::Outcome Robot::push(std::uint8_t byte)
 {
     Outcome out;
-    if (asleep_) {
+    if (asleep_ || waking()) {
         out.kind = Outcome::Ignored;
-        out.meaning = "robot asleep";
+        out.meaning = asleep_ ? "robot asleep" : "robot still waking up";
         return out;
     }
     switch (framer_.push(byte)) {
@@ -248,6 +254,7 @@ void Robot::sleep(const std::string &why)
 {
     autonomy_.end("");
     asleep_ = true;
+    wakeNoted_ = true;
     mode_ = Mode::Off;
     drive_ = {};
     motors_ = 0;
@@ -255,14 +262,40 @@ void Robot::sleep(const std::string &why)
     event("robot asleep (" + why + ")");
 }
 
-void Robot::wake()
+void Robot::wake(const std::string &how)
 {
     if (!asleep_)
         return;
     asleep_ = false;
     mode_ = Mode::Off;
     framer_.reset();
-    event("robot woken by the Device Detect pulse");
+    listensAt_ = now_ + wakeSeconds_;
+    wakeNoted_ = wakeSeconds_ <= 0;
+    event("robot woken by " + how +
+          (wakeNoted_ ? std::string(": listening")
+                      : ": it ignores everything for " + milliseconds(wakeSeconds_)));
+}
+
+void Robot::setDeviceDetect(bool low)
+{
+    if (low == detectLow_)
+        return;
+    detectLow_ = low;
+    if (low) {
+        lowSince_ = now_;
+        return;
+    }
+    if (!asleep_)
+        return;
+    const double held = now_ - lowSince_;
+    const std::string pulse = "a Device Detect pulse of " + milliseconds(held);
+    // To the microsecond: the times are sums in floating point.
+    if (held < kMinWakePulseSeconds - 1e-6) {
+        event(pulse + ": too short to wake the robot (it needs " +
+              milliseconds(kMinWakePulseSeconds) + "); still asleep");
+        return;
+    }
+    wake(pulse);
 }
 
 void Robot::dock()
@@ -355,6 +388,10 @@ void Robot::advanceTo(double t)
         const double next = std::min(now_ + kStep, t);
         stepOnce(next - now_);
         now_ = next;
+    }
+    if (!wakeNoted_ && !asleep_ && now_ >= listensAt_) {
+        wakeNoted_ = true;
+        event("robot listening: its wake time is over");
     }
 }
 

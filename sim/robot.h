@@ -51,10 +51,24 @@ public:
     void advanceTo(double t);
     double time() const { return now_; }
 
-    // The Device Detect line pulsed low: a sleeping robot wakes.
-    void wake();
+    // The Device Detect input must stay low this long for its rising edge to wake the robot.
+    // The published examples hold it for about 500 ms and name no minimum; an input that woke
+    // on any dip would wake on noise, so a tenth of a second: far longer than a glitch, well
+    // under the 500 ms a wake-up holds it for.
+    static constexpr double kMinWakePulseSeconds = 0.1;
+
+    // The level on the Device Detect input, active low: a sleeping robot wakes at the end of a
+    // low pulse of at least kMinWakePulseSeconds.
+    void setDeviceDetect(bool low);
+    // Wakes a sleeping robot; how is for the trace. It then ignores everything for the wake
+    // time, as it does asleep, and listens after.
+    void wake(const std::string &how);
+    void setWakeTime(double seconds) { wakeSeconds_ = seconds; }
     void sleep(const std::string &why);
     bool asleep() const { return asleep_; }
+    // Woken, but its wake time not yet over at the time last given to advanceTo().
+    bool waking() const { return !asleep_ && now_ < listensAt_; }
+    double listensAt() const { return listensAt_; }
     Mode mode() const { return mode_; }
     const Autonomy &autonomy() const { return autonomy_; }
     Drive drive() const { return drive_; }
@@ -107,6 +121,11 @@ private:
     double now_ = 0;
     bool started_ = false; // the clock has been set once
     bool asleep_ = false;
+    double wakeSeconds_ = 0;
+    double listensAt_ = 0;
+    bool wakeNoted_ = true; // the end of the last wake time is in the events
+    bool detectLow_ = false;
+    double lowSince_ = 0;
     Mode mode_ = Mode::Off;
     Drive drive_;
     std::uint8_t motors_ = 0;

@@ -17,6 +17,7 @@ Simulator::Simulator(const Options &options, const Clock &clock, Trace &trace)
     if (options_.pose)
         robot_.place(*options_.pose);
     robot_.setPowerOnBaudRate(options_.baud);
+    robot_.setWakeTime(options_.wakeMs / 1000.0);
     robot_.takeEvents();
     if (options_.faults.unplugAfterMs >= 0)
         unplugAt_ = now + options_.faults.unplugAfterMs / 1000.0;
@@ -44,9 +45,15 @@ void Simulator::flushIgnored(double now)
     ignored_.clear();
 }
 
+int Simulator::farBaud() const
+{
+    return link_ == Link::Bluetooth ? options_.baud : lineBaud_;
+}
+
 bool Simulator::speedsDiffer() const
 {
-    return lineBaud_ > 0 && lineBaud_ != robot_.baudRate();
+    const int far = farBaud();
+    return far > 0 && far != robot_.baudRate();
 }
 
 void Simulator::receive(const std::uint8_t *data, std::size_t size)
@@ -60,54 +67,84 @@ void Simulator::receive(const std::uint8_t *data, std::size_t size)
                   "Ignored " + plural(size, "byte") + " (robot switched off)");
         return;
     }
-    std::vector<std::uint8_t> arrived(data, data + size);
-    if (speedsDiffer()) {
-        arrived = readAtWrongSpeed(arrived, lineBaud_, robot_.baudRate());
-        trace_.info(now, plural(size, "byte") + " sent at " + std::to_string(lineBaud_) +
-                             " baud reach the robot at " + std::to_string(robot_.baudRate()) +
-                             " baud as " + plural(arrived.size(), "byte"));
-    }
-    for (const std::uint8_t b : arrived) {
-        switch (adapter_.push(b)) {
+    // The adapter reads the bytes as they were sent: over Bluetooth nothing has a speed, and
+    // over a cable it is not there to read them at all (it only ever passes them on). What it
+    // passes on meets the robot's UART.
+    std::vector<std::uint8_t> passed;
+    for (std::size_t i = 0; i < size; ++i) {
+        switch (adapter_.push(data[i])) {
+        case BluetoothAdapter::Result::ToRobot:
+            passed.push_back(data[i]);
+            break;
         case BluetoothAdapter::Result::Consumed:
             break;
-        case BluetoothAdapter::Result::ToRobot: {
-            Robot::Outcome out = robot_.push(b);
-            if (out.kind == Robot::Outcome::Ignored) {
-                if (out.meaning != ignoredWhy_)
-                    flushIgnored(now);
-                ignoredWhy_ = out.meaning;
-                ignored_.push_back(b);
-            } else if (out.kind == Robot::Outcome::Command) {
-                flushIgnored(now);
-                trace_.rx(now, out.bytes, out.meaning);
-                drainEvents(now);
-                if (out.answered)
-                    queueAnswer(out.bytes[1], out.answer);
+        case BluetoothAdapter::Result::LineDone:
+            if (adapter_.line().escape && link_ == Link::Cable) {
+                link_ = Link::Bluetooth;
+                trace_.info(now, "the adapter's escape came in: the line counts as the "
+                                 "Bluetooth link from now on, so the speed set on the other "
+                                 "end no longer matters");
             }
+            toRobot(passed, now);
+            adapterLine(now);
             break;
-        }
-        case BluetoothAdapter::Result::LineDone: {
-            const BluetoothAdapter::Line &line = adapter_.line();
-            // The escape's '+' reached the robot, which ignored them; the escape's own line
-            // shows them, so they are not listed twice.
-            if (line.escape && ignored_.size() >= 3 && ignored_.back() == '+' &&
-                ignored_.end()[-2] == '+' && ignored_.end()[-3] == '+')
-                ignored_.resize(ignored_.size() - 3);
-            flushIgnored(now);
-            trace_.rx(now, line.bytes, line.meaning);
-            if (line.wakePulse)
-                robot_.wake();
-            drainEvents(now);
-            if (options_.adapterReplies && !line.reply.empty()) {
-                queueWrite(now, std::vector<std::uint8_t>(line.reply.begin(), line.reply.end()),
-                           "AT reply " + line.reply.substr(0, line.reply.size() - 2));
-            }
-            break;
-        }
         }
     }
+    toRobot(passed, now);
     flushIgnored(now);
+}
+
+// Over a cable the bytes left the other end's UART; over Bluetooth the adapter sends them on
+// from its own, one after the other as they came. Either way a mismatch with the robot's
+// speed is the one thing that can mangle them.
+void Simulator::toRobot(std::vector<std::uint8_t> &bytes, double now)
+{
+    if (bytes.empty())
+        return;
+    std::vector<std::uint8_t> arrived;
+    if (speedsDiffer()) {
+        arrived = readAtWrongSpeed(bytes, farBaud(), robot_.baudRate());
+        trace_.info(now, plural(bytes.size(), "byte") + " sent at " + std::to_string(farBaud()) +
+                             " baud" + (link_ == Link::Bluetooth ? " by the adapter" : "") +
+                             " reach the robot at " + std::to_string(robot_.baudRate()) +
+                             " baud as " + plural(arrived.size(), "byte"));
+    } else {
+        arrived.swap(bytes);
+    }
+    bytes.clear();
+    for (const std::uint8_t b : arrived) {
+        Robot::Outcome out = robot_.push(b);
+        if (out.kind == Robot::Outcome::Ignored) {
+            if (out.meaning != ignoredWhy_)
+                flushIgnored(now);
+            ignoredWhy_ = out.meaning;
+            ignored_.push_back(b);
+        } else if (out.kind == Robot::Outcome::Command) {
+            flushIgnored(now);
+            trace_.rx(now, out.bytes, out.meaning);
+            drainEvents(now);
+            if (out.answered)
+                queueAnswer(out.bytes[1], out.answer);
+        }
+    }
+}
+
+void Simulator::adapterLine(double now)
+{
+    const BluetoothAdapter::Line &line = adapter_.line();
+    // The escape's '+' reached the robot, which ignored them; the escape's own line shows
+    // them, so they are not listed twice.
+    if (line.escape && ignored_.size() >= 3 && ignored_.back() == '+' &&
+        ignored_.end()[-2] == '+' && ignored_.end()[-3] == '+')
+        ignored_.resize(ignored_.size() - 3);
+    flushIgnored(now);
+    trace_.rx(now, line.bytes, line.meaning);
+    robot_.setDeviceDetect(adapter_.deviceDetectLow());
+    drainEvents(now);
+    if (options_.adapterReplies && !line.reply.empty()) {
+        queueWrite(now, std::vector<std::uint8_t>(line.reply.begin(), line.reply.end()),
+                   "AT reply " + line.reply.substr(0, line.reply.size() - 2), true);
+    }
 }
 
 void Simulator::queueAnswer(int code, const std::vector<std::uint8_t> &answer)
@@ -123,14 +160,15 @@ void Simulator::queueAnswer(int code, const std::vector<std::uint8_t> &answer)
         queueWrite(now + w.delaySeconds, std::move(w.bytes), std::move(w.meaning));
 }
 
-void Simulator::queueWrite(double due, std::vector<std::uint8_t> bytes, std::string meaning)
+void Simulator::queueWrite(double due, std::vector<std::uint8_t> bytes, std::string meaning,
+                           bool fromAdapter)
 {
     if (!lineUp_ || bytes.empty())
         return;
     // The line is a queue: nothing overtakes an earlier write.
     if (!writes_.empty())
         due = std::max(due, writes_.back().due);
-    writes_.push_back({due, std::move(bytes), std::move(meaning)});
+    writes_.push_back({due, std::move(bytes), std::move(meaning), false, fromAdapter});
 }
 
 // Paced, the line is a transmitter: byte after byte, each arriving whole a byte's time after
@@ -145,12 +183,13 @@ double Simulator::nextByteAt() const
 bool Simulator::meetLineSpeed(Write &w)
 {
     w.onLine = true;
-    if (!speedsDiffer())
+    if (w.fromAdapter || !speedsDiffer())
         return true;
     const std::size_t sent = w.bytes.size();
-    w.bytes = readAtWrongSpeed(w.bytes, robot_.baudRate(), lineBaud_);
+    w.bytes = readAtWrongSpeed(w.bytes, robot_.baudRate(), farBaud());
     w.meaning += " (" + plural(sent, "byte") + " sent at " + std::to_string(robot_.baudRate()) +
-                 " baud, read at " + std::to_string(lineBaud_) + " baud as " +
+                 " baud, read at " + std::to_string(farBaud()) + " baud" +
+                 (link_ == Link::Bluetooth ? " by the adapter" : "") + " as " +
                  plural(w.bytes.size(), "byte") + ")";
     if (!w.bytes.empty())
         return true;
@@ -214,6 +253,9 @@ double Simulator::nextDeadline(bool lineWritable) const
         t = std::min(t, unplugAt_);
     else
         t = std::min(t, replugAt_);
+    // The end of a wake time is traced when it comes, not with the next byte.
+    if (robot_.waking())
+        t = std::min(t, robot_.listensAt());
     // While the robot moves, look often enough that safe-mode stops and bumps are traced on time.
     if (robot_.moving())
         t = std::min(t, clock_.now() + 0.02);

@@ -27,10 +27,23 @@ public:
 
     Simulator(const Options &options, const Clock &clock, Trace &trace);
 
-    // The speed the other end has set on the line (0: unknown, taken as the robot's own). Bytes
-    // either way cross a speed mismatch as a UART at the wrong speed makes of them.
+    // What stands between the other end and the robot. A pseudo-terminal plays both, and
+    // nothing on it tells them apart, so the line counts as a cable until the Bluetooth
+    // adapter's escape ("+++" and a carriage return) comes in, and as the Bluetooth link from
+    // then on for the rest of the run: only a Bluetooth adapter answers to it.
+    enum class Link { Cable, Bluetooth };
+    Link link() const { return link_; }
+
+    // The speed the other end has set on the line (0: unknown, taken as the robot's own).
     void setLineBaud(int baud) { lineBaud_ = baud; }
     int lineBaud() const { return lineBaud_; }
+    // The speed of the UART at the other side of the robot's: over a cable the other end's;
+    // over Bluetooth the adapter's own, which was set to the speed the robot powers up with
+    // and does not follow a Baud command. 0: unknown, taken as the robot's own.
+    int farBaud() const;
+    // Bytes between the robot and the far UART cross a speed mismatch as a UART at the wrong
+    // speed makes of them. The adapter's own lines and replies never do: a Bluetooth link has
+    // no speed.
     bool speedsDiffer() const;
 
     // Bytes just read from the line.
@@ -43,7 +56,8 @@ public:
         double due;
         std::vector<std::uint8_t> bytes;
         std::string meaning;
-        bool onLine = false; // it has met the line's speed
+        bool onLine = false;      // it has met the line's speed
+        bool fromAdapter = false; // the adapter's reply: no UART of the robot's on its way
     };
     // The oldest write not yet sent whole, or nullptr. Writes keep their order whatever their
     // times.
@@ -87,7 +101,11 @@ public:
 
 private:
     void queueAnswer(int code, const std::vector<std::uint8_t> &answer);
-    void queueWrite(double due, std::vector<std::uint8_t> bytes, std::string meaning);
+    void queueWrite(double due, std::vector<std::uint8_t> bytes, std::string meaning,
+                    bool fromAdapter = false);
+    // Data-mode bytes the adapter passed on, as the robot's UART reads them.
+    void toRobot(std::vector<std::uint8_t> &bytes, double now);
+    void adapterLine(double now);
     double nextByteAt() const;
     // The front write meets the line's speed once it falls due; false if nothing of it arrives.
     bool meetLineSpeed(Write &w);
@@ -107,6 +125,7 @@ private:
     std::string ignoredWhy_;
     long answers_ = 0;
     int lineBaud_ = 0;
+    Link link_ = Link::Cable;
     bool lineUp_ = true;
     std::string device_;
     double unplugAt_ = kNever;

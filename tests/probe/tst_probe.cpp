@@ -50,6 +50,7 @@ private slots:
         QTest::addColumn<Rig>("rig");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QStringList>("words");
+        QTest::addColumn<int>("wakeUps"); // the adapter's wake-up lines the simulator read
 
         QTest::newRow("right speed")
             << QStringList{} << QString() << QStringList{} << Rig::None << 0
@@ -58,39 +59,65 @@ private slots:
                            "none is on",
                            "as given",
                            "passive mode",
-                           "no RTS line"};
+                           "no RTS line"}
+            << 0;
         QTest::newRow("robot at 115200, default settings")
             << QStringList{"--baud", "115200"} << QString() << QStringList{} << Rig::None << 0
             << QStringList{"at 57600 baud.\n- Nothing came back", "The robot answers at 115200",
-                           "Type 115200,n,8,1 into the console's settings box"};
+                           "Type 115200,n,8,1 into the console's settings box"}
+            << 0;
+        // The robot's own wake time, 2 s, in both: the walk must wait it out before Start.
         QTest::newRow("asleep, woken by the Bluetooth adapter")
             << QStringList{"--asleep", "--adapter-replies"} << QString()
             << QStringList{"--adapter", "wexbin"} << Rig::None << 0
-            << QStringList{"AT wake-up lines", "\"OK\\r\\nOK\\r\\n", "The robot answers at 57600"};
+            << QStringList{"AT wake-up lines", "\"OK\\r\\nOK\\r\\n", "The robot answers at 57600"}
+            << 1;
+        // A pseudo-terminal has no RTS, so a hand wakes the robot just before the probe starts,
+        // as the probe's own advice has it.
+        QTest::newRow("asleep, woken by hand, wired")
+            << QStringList{"--asleep"} << QStringLiteral("wake") << QStringList{} << Rig::None << 0
+            << QStringList{"no RTS line", "all the same", "The robot answers at 57600"} << 0;
+        // Over Bluetooth the speed set here does not matter: the adapter meets the robot at its
+        // own speed, and its AT lines reach no robot mangled into commands.
+        QTest::newRow("asleep at 115200, woken by the Bluetooth adapter")
+            << QStringList{"--asleep", "--baud", "115200"} << QString()
+            << QStringList{"--adapter", "wexbin"} << Rig::None << 0
+            << QStringList{"The robot answers at 57600"} << 1;
         QTest::newRow("bumped") << QStringList{} << QStringLiteral("bump left") << QStringList{}
-                                << Rig::None << 0 << QStringList{"On now: Bump Left"};
-        QTest::newRow("off") << QStringList{"--off", "--adapter-replies"} << QString()
-                             << QStringList{"--adapter", "wexbin", "--settings", "38400,n,8,1"}
-                             << Rig::None << 5
-                             << QStringList{"silent at every speed", "57600, 115200 and 19200",
-                                            "1. The robot is asleep", "2. It is switched off",
-                                            "3. The cable"};
+                                << Rig::None << 0 << QStringList{"On now: Bump Left"} << 0;
+        QTest::newRow("off, Bluetooth")
+            << QStringList{"--off", "--adapter-replies"} << QString()
+            << QStringList{"--adapter", "wexbin", "--settings", "38400,n,8,1"} << Rig::None << 5
+            << QStringList{"silent at every speed",
+                           "57600, 115200 and 19200",
+                           "1. The robot is asleep: the wake-up did not reach",
+                           "2. It is switched off",
+                           "3. The cable",
+                           "cannot be reached over Bluetooth"}
+            << 1;
+        QTest::newRow("off, wired")
+            << QStringList{"--off"} << QString() << QStringList{} << Rig::None << 5
+            << QStringList{"RTS, which this line cannot carry; ", "ms of waiting; then Start",
+                           "1. The wake-up could not be sent", "give that speed with --settings"}
+            << 0;
         QTest::newRow("answer out of step")
             << QStringList{"--stray-before", "2"} << QString() << QStringList{} << Rig::None << 6
-            << QStringList{"28 bytes", "aa aa 00", "after 2 bytes and followed by 0 more"};
+            << QStringList{"28 bytes", "aa aa 00", "after 2 bytes and followed by 0 more"} << 0;
         QTest::newRow("unplugged in the middle")
             << QStringList{"--off"} << QString() << QStringList{} << Rig::Unplug << 2
-            << QStringList{"went away in the middle of the walk", "The port reported"};
+            << QStringList{"went away in the middle of the walk", "The port reported"} << 0;
         QTest::newRow("no such port")
             << QStringList{} << QString() << QStringList{} << Rig::NoPort << 2
             << QStringList{"There is no port 97", QStringLiteral("  %1  /dev/pts/").arg(kPort),
-                           "/dev/serial/by-id"};
+                           "/dev/serial/by-id"}
+            << 0;
         QTest::newRow("busy") << QStringList{} << QString() << QStringList{} << Rig::Busy << 4
                               << QStringList{"is busy", "holds the lock file",
-                                             "holds the other end of this pseudo-terminal"};
+                                             "holds the other end of this pseudo-terminal"}
+                              << 0;
         QTest::newRow("not allowed")
             << QStringList{} << QString() << QStringList{} << Rig::NotAllowed << 3
-            << QStringList{"permission denied", "belongs to user", "log out and in again"};
+            << QStringList{"permission denied", "belongs to user", "log out and in again"} << 0;
     }
 
     void scenarios()
@@ -101,6 +128,7 @@ private slots:
         QFETCH(Rig, rig);
         QFETCH(int, exitCode);
         QFETCH(QStringList, words);
+        QFETCH(int, wakeUps);
 
         SimRobot sim(QString(), kPort, simOptions);
         QString ready;
@@ -171,10 +199,19 @@ private slots:
         QCOMPARE(probe.exitCode(), exitCode);
         for (const QString &w : words)
             QVERIFY2(out.contains(w), qPrintable(QStringLiteral("no \"%1\" in %2").arg(w, shown)));
-        // Silent at every speed, even four of them with the AT lines at each, the walk is still
-        // over within 3 s.
+        // Silent at every speed, even four of them after the Bluetooth wake-up, the walk is
+        // still over within 5 s.
         if (exitCode == 5)
             QVERIFY2(ms < 5000, qPrintable(shown));
+        // One wake-up, and nothing that moves the robot or starts a cycle reached it.
+        QByteArray read;
+        for (const velmora::test::TraceEntry &e : sim.received()) {
+            read += e.bytes;
+            static const QRegularExpression moving(
+                QStringLiteral("^(Power|Spot|Clean|Max|Drive|Motors|Force-Seeking-Dock)\\b"));
+            QVERIFY2(!moving.match(e.meaning).hasMatch(), qPrintable(e.meaning));
+        }
+        QCOMPARE(read.count("ATSW23,6,0,1\r"), wakeUps);
     }
 
     // Which 26 bytes count as the robot's answer: the simulator's own answer, changed.

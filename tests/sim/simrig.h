@@ -35,6 +35,17 @@ inline QByteArray joined(const std::vector<std::uint8_t> &v)
     return QByteArray(reinterpret_cast<const char *>(v.data()), static_cast<qsizetype>(v.size()));
 }
 
+// The command line's options; the error, or an empty text.
+inline QString parse(const QStringList &args, Options &options)
+{
+    std::vector<std::string> a;
+    for (const QString &s : args)
+        a.push_back(s.toStdString());
+    std::string error;
+    parseOptions(a, options, error);
+    return QString::fromStdString(error);
+}
+
 inline const QByteArray kStart = bytes({128});
 inline const QByteArray kSafe = bytes({128, 130});
 inline const QByteArray kSensors0 = bytes({142, 0});
@@ -73,6 +84,13 @@ struct Rig {
     {
         clock.advance(seconds);
         sim->advance();
+    }
+    // The adapter's AT wake-up with pin 6 held low for holdSeconds; what came back.
+    QByteArray atWake(double holdSeconds)
+    {
+        QByteArray out = send("+++\rATSW22,6,1,1\rATSW23,6,0,1\r");
+        wait(holdSeconds);
+        return out + drain() + send("ATSW23,6,1,1\rATMD\r");
     }
     QString hands(const char *line) { return QString::fromStdString(sim->command(line).text); }
     QStringList meanings(Trace::Dir dir = Trace::Dir::Rx) const

@@ -16,17 +16,6 @@ using namespace velmora::sim::test;
 namespace
 {
 
-// The command line's options; the error, or an empty text.
-QString parse(const QStringList &args, Options &options)
-{
-    std::vector<std::string> a;
-    for (const QString &s : args)
-        a.push_back(s.toStdString());
-    std::string error;
-    parseOptions(a, options, error);
-    return QString::fromStdString(error);
-}
-
 // When each byte sent reaches the line, in ms from now, for an owner that first looks
 // lateMs from now and then wakes exactly at each deadline; clumps show as equal times.
 QList<double> arrivalsMs(Rig &rig, double lateMs)
