@@ -7,14 +7,24 @@
 #include <QCoreApplication>
 #include <QJsonDocument>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace
 {
 
+// The adapters' probe names of one wake-up kind, or of all: "krennet, dallop".
+QString adapterNames(const QString &separator, velmora::link::AdapterKind kind = {})
+{
+    QStringList names;
+    for (const velmora::link::AdapterProduct &product : velmora::link::kAdapters) {
+        if (kind == velmora::link::AdapterKind::None || product.kind == kind)
+            names << QLatin1String(product.probeName);
+    }
+    return names.join(separator);
+}
+
 const char kOptions[] =
-    "  PORT              a port number as the console takes it, or a device path\n"
-    "  --adapter NAME    krennet or dallop (wake-up by RTS, the default) or wexbin (AT lines)\n"
     "  --settings TEXT   the console's settings text (default 57600,n,8,1)\n"
     "  --json            one JSON object instead of sentences\n"
     "\n"
@@ -34,8 +44,8 @@ QString help()
     const Timing t;
     const WakeBursts wake = wexbinWakeBursts();
     const QStringList lines{
-        QStringLiteral("usage: velmora-probe PORT [--adapter krennet|dallop|wexbin] "
-                       "[--settings TEXT] [--json]"),
+        QStringLiteral("usage: velmora-probe PORT [--adapter %1] [--settings TEXT] [--json]")
+            .arg(adapterNames(QStringLiteral("|"))),
         QString(),
         QStringLiteral("The first thing to run when the robot does not react. Walks the line to "
                        "the robot step"),
@@ -48,10 +58,13 @@ QString help()
         QStringLiteral("What it sends, and when (nothing else, and nothing that moves the "
                        "robot):"),
         QStringLiteral("  At the first speed only, the wake-up:"),
-        QStringLiteral("    krennet, dallop: RTS set off and on, then %1 ms later off again (if "
+        QStringLiteral("    %1: RTS set off and on, then %2 ms later off again (if "
                        "the line has RTS);")
+            .arg(adapterNames(QStringLiteral(", "), velmora::link::AdapterKind::Wired))
             .arg(velmora::link::kWakePulseMs),
-        QStringLiteral("    wexbin: the AT lines %1,").arg(linesText(wake.first)),
+        QStringLiteral("    %1: the AT lines %2,")
+            .arg(adapterNames(QStringLiteral(", "), velmora::link::AdapterKind::Wexbin),
+                 linesText(wake.first)),
         QStringLiteral("      then %1 ms later %2, each ending in a carriage return;")
             .arg(velmora::link::kWakePulseMs)
             .arg(linesText(wake.second)),
@@ -69,7 +82,14 @@ QString help()
         QStringLiteral("  passive mode."),
         QString(),
     };
-    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + QString::fromLatin1(kOptions);
+    const QString options =
+        QStringLiteral("  PORT              a port number as the console takes it, or a device "
+                       "path\n"
+                       "  --adapter NAME    %1 (wake-up by RTS, the default) or %2 (AT lines)\n")
+            .arg(adapterNames(QStringLiteral(" or "), velmora::link::AdapterKind::Wired),
+                 adapterNames(QStringLiteral(" or "), velmora::link::AdapterKind::Wexbin));
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + options +
+           QString::fromLatin1(kOptions);
 }
 
 void print(const QString &text)
@@ -108,14 +128,16 @@ int main(int argc, char *argv[])
             const QString v = args.takeFirst();
             if (a == QLatin1String("--settings")) {
                 request.settings = v;
-            } else if (v == QLatin1String("krennet") || v == QLatin1String("dallop")) {
-                request.adapter = link::AdapterKind::Wired;
-                request.adapterName = v;
-            } else if (v == QLatin1String("wexbin")) {
-                request.adapter = link::AdapterKind::Wexbin;
-                request.adapterName = v;
             } else {
-                return usage(QStringLiteral("unknown adapter \"%1\"").arg(v));
+                const auto *product =
+                    std::find_if(std::begin(link::kAdapters), std::end(link::kAdapters),
+                                 [&v](const link::AdapterProduct &p) {
+                                     return v == QLatin1String(p.probeName);
+                                 });
+                if (product == std::end(link::kAdapters))
+                    return usage(QStringLiteral("unknown adapter \"%1\"").arg(v));
+                request.adapter = product->kind;
+                request.adapterName = v;
             }
         } else if (a.startsWith(QLatin1String("--")) || !request.port.isEmpty()) {
             return usage(QStringLiteral("unexpected \"%1\"").arg(a));

@@ -292,12 +292,14 @@ private:
         return false;
     }
 
+    // The adapter's name as its menu item shows it.
     QString adapterTitle() const
     {
-        QString name = request_.adapterName;
-        if (!name.isEmpty())
-            name[0] = name[0].toUpper();
-        return name;
+        for (const link::AdapterProduct &product : link::kAdapters) {
+            if (request_.adapterName == QLatin1String(product.probeName))
+                return QLatin1String(product.caption);
+        }
+        return request_.adapterName;
     }
 
     static QString bytesText(qsizetype n)

@@ -32,8 +32,8 @@ enum Status {
 
 struct Request {
     QString port; // a port number as the console takes it, or a device path
-    link::AdapterKind adapter = link::AdapterKind::Wired;
-    QString adapterName = QStringLiteral("krennet");
+    link::AdapterKind adapter = link::kAdapters[0].kind;
+    QString adapterName = QLatin1String(link::kAdapters[0].probeName);
     QString settings = QStringLiteral("57600,n,8,1");
 };
 
