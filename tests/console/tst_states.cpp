@@ -24,8 +24,12 @@ QStringList usableIn(ConsoleState state)
         return (connected +
                 " btnFwd btnBack btnLeft btnRight btnSpot btnClean btnMax GetSensorData")
             .split(' ');
-    default:
-        return (comm + "mnuFileKrennet mnuFileDallop mnuFileWexbin").split(' ');
+    default: {
+        QStringList names = comm.split(' ', Qt::SkipEmptyParts);
+        for (const velmora::link::AdapterProduct &product : velmora::link::kAdapters)
+            names << QLatin1String(product.objectName);
+        return names;
+    }
     }
 }
 
