@@ -349,6 +349,33 @@ private slots:
     }
 
     // Dropped by its owner without progEnd: the port closes with the window.
+    // With the bumper held, "On" and "Set Name" while the view runs: the adapter's replies come
+    // in ahead of the next answers, and every bumped answer still writes its stop.
+    void adapterRepliesCostNoStops()
+    {
+        Console c;
+        c.run("wexbin connect safe live");
+        int stops = 0;
+        for (int round = 0; round < 10; ++round) {
+            c.run("tick");
+            if (round % 2 == 0) {
+                c.run("on pulse");
+            } else {
+                c.run("cn");
+                auto *dialog = c.window->findChild<QWidget *>("frmBTName");
+                dialog->findChild<QLineEdit *>("txtBTName")->setText("Robo");
+                QTest::mouseClick(dialog->findChild<QPushButton *>("cmdSetName"), Qt::LeftButton);
+            }
+            // The replies of this round's lines (five or three) ahead of the answer.
+            c.run(round % 2 == 0 ? "okq okq okq okq okq" : "okq okq okq");
+            c.port->clearRecord();
+            c.run("pkt:0=1");
+            stops += static_cast<int>(c.port->log().count(kStop));
+        }
+        qInfo("stops written for 10 bumped answers: %d", stops);
+        QCOMPARE(stops, 10);
+    }
+
     // The robot's documentation holds its wake-up line low for about 500 ms; back-to-back sets
     // last microseconds and wake no real robot.
     void wakePulseIsHeld_data()
