@@ -83,6 +83,7 @@ def soak_check(entries, excluded, pace=None):
               "broken_stopped": 0, "long": 0, "long_stopped": 0, "long_false": 0, "long_false_stopped": 0,
               "piled": 0, "piled_stopped": 0, "ambiguous": 0, "excluded": 0, "stops": len(stops), "unexplained_stops": 0}
     missed_at = []
+    broken_shown = []
     groups = group_answers(entries)
 
     def first_byte(g):
@@ -124,10 +125,16 @@ def soak_check(entries, excluded, pace=None):
             counts["broken"] += 1
             if stop is not None:
                 counts["broken_stopped"] += 1
+                # What was shown: when, and the answer's pieces (bytes, ms after the one before).
+                broken_shown.append({"at_s": round(end - entries[0]["at"], 3),
+                                     "pieces": [[len(p["bytes"]), round((p["at"] - pieces[max(i - 1, 0)]["at"]) * 1e3, 1)]
+                                                for i, p in enumerate(pieces)],
+                                     "meaning": pieces[0]["meaning"]})
     for i, s in enumerate(stops):
         if i not in used and not any(a <= s <= b for a, b in excluded):
             counts["unexplained_stops"] += 1
     counts["missed_at_s"] = missed_at[:20]
+    counts["broken_shown"] = broken_shown[:20]
     return counts
 
 
