@@ -222,6 +222,12 @@ def measure_page(m, s):
             f"{mb(s['rss_max_kb']):.2f} / {mb(s['rss_last_kb']):.2f} MB |")
         add("")
 
+    paced = os.path.join(BENCH, "paced-soak.md")
+    if os.path.exists(paced):
+        with open(paced) as f:
+            add(f.read().rstrip())
+        add("")
+
     fuzz = os.path.join(ROOT, "fuzz", "long-run.md")
     if os.path.exists(fuzz):
         add("## Fuzzing")
