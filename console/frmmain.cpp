@@ -32,7 +32,6 @@ constexpr int kPollIntervalMs = 250;
 } // namespace
 
 using sci::SensorIndicator;
-using sci::SensorPacket;
 
 FrmMain::FrmMain(link::SerialPort *port, QWidget *parent)
     : QMainWindow(parent), MSComm1(port),
@@ -353,7 +352,8 @@ void FrmMain::goRight()
 }
 void FrmMain::goStop()
 {
-    // Built once: the decoding walk writes it, and allocates nothing on the way to the robot.
+    // Built once: the poll writes it for a packet's stops, and allocates nothing on the way to
+    // the robot.
     static const sci::Sequence stop = sci::goStop();
     send(stop);
 }
@@ -516,9 +516,9 @@ void FrmMain::PollSensors()
 
 void FrmMain::MSComm1_OnComm()
 {
-    SensorPacket packet;
-    if (poll_.take(packet))
-        ProcessSensorData(packet);
+    sci::SensorData sensors;
+    if (poll_.take(sensors))
+        ProcessSensorData(sensors);
 }
 
 QLabel *FrmMain::indicatorLabel(SensorIndicator indicator) const
@@ -538,12 +538,12 @@ QLabel *FrmMain::indicatorLabel(SensorIndicator indicator) const
     return labelCaster;
 }
 
-void FrmMain::ProcessSensorData(const SensorPacket &packet)
+void FrmMain::ProcessSensorData(const sci::SensorData &sensors)
 {
-    // The walk writes the stops and touches no widget; what it found is shown after it.
-    if (!poll_.decode(packet))
+    // The poll writes the stops and touches no widget; what the packet held is shown after.
+    if (!poll_.process(sensors))
         return;
-    for (SensorIndicator indicator : poll_)
+    for (SensorIndicator indicator : poll_.indicators())
         indicatorLabel(indicator)->setVisible(true);
     const sci::SensorReport &report = poll_.report();
     rtbWexbin->setPlainText(

@@ -63,8 +63,9 @@ public:
     // Orderly shutdown for Exit and the close box: live data off, Start byte, port closed.
     void progEnd();
 
-    // Decodes one answer to an outstanding sensor request and shows it.
-    void ProcessSensorData(const sci::SensorPacket &packet);
+    // Stops the robot if one answer to an outstanding sensor request calls for it, and shows
+    // the answer.
+    void ProcessSensorData(const sci::SensorData &sensors);
 
 signals:
     // Emitted once by progEnd; the application ends its event loop on it.

@@ -5,7 +5,6 @@
 
 #include <QtGlobal>
 
-#include <array>
 #include <functional>
 
 namespace velmora::link
@@ -17,8 +16,8 @@ namespace velmora::console
 {
 
 // The live view's side of the line, apart from the window: the sensor request, the receive
-// event and the decoding walk with its stops. The window shows what a walk found afterwards.
-// Kept free of widgets so that it can be fuzzed without a window.
+// event and the stops an answer calls for. The window shows what a packet held afterwards. Kept
+// free of widgets so that it can be fuzzed without a window.
 class SensorPoll
 {
 public:
@@ -27,7 +26,7 @@ public:
     SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send,
                std::function<void()> stop);
 
-    // 1 from a request until its answer has been decoded or the view is switched off; a request
+    // 1 from a request until its answer has been handled or the view is switched off; a request
     // written while the one before was unanswered keeps it 1 for both answers.
     qint16 active() const { return SensorPollActive; }
     // The view switched off: an answer still on its way changes nothing.
@@ -36,22 +35,18 @@ public:
     // PollSensors' work on the line; false, with nothing done, while the port is closed.
     bool request();
     // The receive event: takes the waiting input; true if that was exactly one packet's bytes,
-    // now in packet. Adapter replies in front of an answer are cut off first; bytes no robot
-    // can have sent are dropped as out of step.
-    bool take(sci::SensorPacket &packet);
-    // ProcessSensorData's walk: true if the packet was decoded as the answer to the outstanding
-    // request. Its stops are written during the walk; report() and the indicators are what it
-    // found.
-    bool decode(const sci::SensorPacket &packet);
+    // now decoded in sensors. Adapter replies in front of an answer are cut off first; bytes no
+    // robot can have sent are dropped as out of step.
+    bool take(sci::SensorData &sensors);
+    // ProcessSensorData's work: true if the packet was the answer to an outstanding request.
+    // Its stops are written first; then the indicators and the report are derived.
+    bool process(const sci::SensorData &sensors);
 
     const sci::SensorReport &report() const { return report_; }
-    // The indicators the last walk named, in its order.
-    const sci::SensorIndicator *begin() const { return shown_.data(); }
-    const sci::SensorIndicator *end() const { return shown_.data() + shownCount_; }
+    // The indicators of the last packet, in the report's order.
+    const sci::SensorIndicators &indicators() const { return indicators_; }
 
 private:
-    class Sink;
-
     link::SerialPort &port_;
     std::function<bool(const sci::Sequence &)> send_;
     std::function<void()> stop_;
@@ -69,8 +64,7 @@ private:
     quint64 linesAtRequest_ = 0;
     quint64 linesTrusted_ = 0;
     sci::SensorReport report_;
-    std::array<sci::SensorIndicator, 5> shown_{};
-    std::size_t shownCount_ = 0;
+    sci::SensorIndicators indicators_;
 };
 
 } // namespace velmora::console
