@@ -35,8 +35,7 @@ using sci::SensorIndicator;
 
 FrmMain::FrmMain(link::SerialPort *port, QWidget *parent)
     : QMainWindow(parent), MSComm1(port),
-      poll_(
-          *port, [this](const sci::Sequence &s) { return send(s); }, [this] { goStop(); })
+      poll_(*port, [this](const sci::Sequence &s) { return send(s); })
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromLatin1(kAppTitle));
@@ -323,13 +322,19 @@ bool FrmMain::eventFilter(QObject *watched, QEvent *e)
 
 bool FrmMain::send(const sci::Sequence &sequence)
 {
-    if (sci::sendSci(*MSComm1, sequence)) {
+    const bool written = sci::sendSci(*MSComm1, sequence);
+    return noteWrite(written, written ? QString() : MSComm1->errorString());
+}
+
+bool FrmMain::noteWrite(bool written, const QString &why)
+{
+    if (written) {
         writeFailing_ = false;
         return true;
     }
     if (!writeFailing_) {
         writeFailing_ = true;
-        showMessage(this, tr("Sending to the robot failed.\n\n%1").arg(MSComm1->errorString()));
+        showMessage(this, tr("Sending to the robot failed.\n\n%1").arg(why));
     }
     return false;
 }
@@ -352,10 +357,7 @@ void FrmMain::goRight()
 }
 void FrmMain::goStop()
 {
-    // Built once: the poll writes it for a packet's stops, and allocates nothing on the way to
-    // the robot.
-    static const sci::Sequence stop = sci::goStop();
-    send(stop);
+    send(sci::goStop());
 }
 void FrmMain::safeMode()
 {
@@ -543,6 +545,8 @@ void FrmMain::ProcessSensorData(const sci::SensorData &sensors)
     // The poll writes the stops and touches no widget; what the packet held is shown after.
     if (!poll_.process(sensors))
         return;
+    for (const SensorPoll::StopWrite &stop : poll_.stopWrites())
+        noteWrite(stop.written, stop.error);
     for (SensorIndicator indicator : poll_.indicators())
         indicatorLabel(indicator)->setVisible(true);
     const sci::SensorReport &report = poll_.report();

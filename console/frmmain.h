@@ -128,6 +128,8 @@ private:
     // One SCI write; the first failure of a run of failed writes is shown, later ones are not,
     // so a failing poll does not raise a message every tick.
     bool send(const sci::Sequence &sequence);
+    // send's account of one write, for the poll's stops too: why is the port's reason.
+    bool noteWrite(bool written, const QString &why);
     void refreshPortTip();
 
     link::SerialPort *MSComm1;

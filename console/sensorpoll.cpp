@@ -29,9 +29,8 @@ void traceReceive(const link::SerialPort &port, qsizetype waiting, qsizetype tak
 constexpr auto kPacketBytes = static_cast<qsizetype>(kSensorPacketSize);
 } // namespace
 
-SensorPoll::SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send,
-                       std::function<void()> stop)
-    : port_(port), send_(std::move(send)), stop_(std::move(stop))
+SensorPoll::SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send)
+    : port_(port), send_(std::move(send))
 {
 }
 
@@ -129,10 +128,16 @@ bool SensorPoll::process(const sci::SensorData &sensors)
         traceReceive(port_, kPacketBytes, kPacketBytes, "dropped: no request outstanding");
         return false;
     }
-    // The stops first: nothing is derived, laid out or allocated ahead of them.
+    // The stops first, straight to the port: nothing is derived, laid out or allocated ahead
+    // of them. A failure is kept for the window to tell.
     const sci::StopConditions stops = sci::stopConditions(sensors);
-    for ([[maybe_unused]] const sci::StopCondition condition : stops)
-        stop_();
+    stopWrites_ = {};
+    for ([[maybe_unused]] const sci::StopCondition condition : stops) {
+        if (sci::sendSci(port_, stop_))
+            stopWrites_.push({true, {}});
+        else
+            stopWrites_.push({false, port_.errorString()});
+    }
     indicators_ = sci::indicatorsOn(sensors);
     sci::DecodeSensorPacketInto(sensors, report_);
     SensorPollActive = --unanswered_ > 0 ? 1 : 0;

@@ -3,6 +3,7 @@
 #include "protocol/sci.h"
 #include "protocol/sensordecoder.h"
 
+#include <QString>
 #include <QtGlobal>
 
 #include <functional>
@@ -16,15 +17,13 @@ namespace velmora::console
 {
 
 // The live view's side of the line, apart from the window: the sensor request, the receive
-// event and the stops an answer calls for. The window shows what a packet held afterwards. Kept
-// free of widgets so that it can be fuzzed without a window.
+// event, and the stops an answer calls for, written straight to the port. The window shows what
+// a packet held afterwards. Kept free of widgets so that it can be fuzzed without a window.
 class SensorPoll
 {
 public:
-    // send writes one SCI sequence (the window's writer, which tells the operator of failures);
-    // stop is the window's goStop.
-    SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send,
-               std::function<void()> stop);
+    // send writes the request (the window's writer, which tells the operator of failures).
+    SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send);
 
     // 1 from a request until its answer has been handled or the view is switched off; a request
     // written while the one before was unanswered keeps it 1 for both answers.
@@ -45,11 +44,19 @@ public:
     const sci::SensorReport &report() const { return report_; }
     // The indicators of the last packet, in the report's order.
     const sci::SensorIndicators &indicators() const { return indicators_; }
+    // Each stop the last packet wrote, in order, and the port's reason if it was not written;
+    // the window tells the operator after the writes, as it does for its own.
+    struct StopWrite {
+        bool written = false;
+        QString error;
+    };
+    const sci::Bounded<StopWrite, sci::kMaxStops> &stopWrites() const { return stopWrites_; }
 
 private:
     link::SerialPort &port_;
     std::function<bool(const sci::Sequence &)> send_;
-    std::function<void()> stop_;
+    // Built once, so a stop allocates nothing on its way to the robot.
+    const sci::Sequence stop_ = sci::goStop();
     qint16 SensorPollActive = 0;
     // Requests whose answers may still come: the last one and the one before.
     int unanswered_ = 0;
@@ -65,6 +72,7 @@ private:
     quint64 linesTrusted_ = 0;
     sci::SensorReport report_;
     sci::SensorIndicators indicators_;
+    sci::Bounded<StopWrite, sci::kMaxStops> stopWrites_;
 };
 
 } // namespace velmora::console
