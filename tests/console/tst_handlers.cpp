@@ -155,6 +155,7 @@ private slots:
             "labelBumpLeft labelBumpRight");
         row("left cliff", kLive, "pkt:2=1", {kStop}, "Left Cliff");
         row("right wheel overcurrent", kLive, "pkt:7=8", {kStop}, "RightWheel Overcurrent");
+        row("left wheel overcurrent", kLive, "pkt:7=16", {kStop}, "LeftWheel Overcurrent");
         row("wheel drops stop nothing", kLive, "pkt:0=28", {}, "Wheeldrop Right",
             "labelWheeldropLeft labelCaster labelWheeldropRight");
         // Exactly 26 waiting for a request still open, else nothing happens.

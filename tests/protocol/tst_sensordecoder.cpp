@@ -95,30 +95,32 @@ SensorPacket quietPacket(std::initializer_list<std::pair<int, int>> bytes)
 
 const QStringList kEnd{"", "End Sensor Data"};
 
-// Each flag of the packet: where it is sent and the field it is read into.
+// Each flag of the packet: where it is sent, the field it is read into and, for a flag that
+// stops the robot, its stop's report line.
 struct Flag {
     const char *name;
     int byte;
     int bit;
     bool SensorData::*field;
+    const char *stop = nullptr;
 };
 const Flag kFlags[] = {
-    {"bump right", 0, 0, &SensorData::bumpRight},
-    {"bump left", 0, 1, &SensorData::bumpLeft},
+    {"bump right", 0, 0, &SensorData::bumpRight, "Bump Right"},
+    {"bump left", 0, 1, &SensorData::bumpLeft, "Bump Left"},
     {"wheel drop right", 0, 2, &SensorData::wheeldropRight},
     {"wheel drop left", 0, 3, &SensorData::wheeldropLeft},
     {"wheel drop caster", 0, 4, &SensorData::wheeldropCaster},
     {"wall", 1, 0, &SensorData::wall},
-    {"cliff left", 2, 0, &SensorData::cliffLeft},
-    {"cliff front left", 3, 0, &SensorData::cliffFrontLeft},
-    {"cliff front right", 4, 0, &SensorData::cliffFrontRight},
-    {"cliff right", 5, 0, &SensorData::cliffRight},
+    {"cliff left", 2, 0, &SensorData::cliffLeft, "Left Cliff"},
+    {"cliff front left", 3, 0, &SensorData::cliffFrontLeft, "Front Left Cliff"},
+    {"cliff front right", 4, 0, &SensorData::cliffFrontRight, "Front Right Cliff"},
+    {"cliff right", 5, 0, &SensorData::cliffRight, "Right Cliff"},
     {"virtual wall", 6, 0, &SensorData::virtualWall},
     {"side brush overcurrent", 7, 0, &SensorData::sideBrushOvercurrent},
     {"vacuum overcurrent", 7, 1, &SensorData::vacuumOvercurrent},
     {"main brush overcurrent", 7, 2, &SensorData::mainBrushOvercurrent},
-    {"right wheel overcurrent", 7, 3, &SensorData::rightWheelOvercurrent},
-    {"left wheel overcurrent", 7, 4, &SensorData::leftWheelOvercurrent},
+    {"right wheel overcurrent", 7, 3, &SensorData::rightWheelOvercurrent, "RightWheel Overcurrent"},
+    {"left wheel overcurrent", 7, 4, &SensorData::leftWheelOvercurrent, "LeftWheel Overcurrent"},
     {"max button", 11, 0, &SensorData::maxButton},
     {"clean button", 11, 1, &SensorData::cleanButton},
     {"spot button", 11, 2, &SensorData::spotButton},
@@ -299,6 +301,27 @@ private slots:
         QFETCH(SensorData, expected);
         const SensorData decoded = velmora::sci::decodeSensors(packet);
         QCOMPARE(decoded, expected);
+    }
+
+    // Each flag alone: one stop for a bump, a cliff or a drive wheel's over current, none for
+    // anything else.
+    void stopRule_data()
+    {
+        QTest::addColumn<SensorPacket>("packet");
+        QTest::addColumn<QStringList>("expected"); // the stops' report lines
+        for (const Flag &f : kFlags)
+            QTest::newRow(f.name) << quietPacket({{f.byte, 1 << f.bit}})
+                                  << (f.stop ? QStringList{f.stop} : QStringList{});
+    }
+    void stopRule()
+    {
+        QFETCH(SensorPacket, packet);
+        QFETCH(QStringList, expected);
+        QStringList stops;
+        for (velmora::sci::StopCondition c :
+             velmora::sci::stopConditions(velmora::sci::decodeSensors(packet)))
+            stops << kStopLines[static_cast<int>(c)];
+        QCOMPARE(stops, expected);
     }
 
     // Only what no robot sends is out of step; odd values a robot may send are kept, as a
