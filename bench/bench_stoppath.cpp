@@ -110,6 +110,9 @@ public:
         packet_.fill('\0', 26);
         packet_[0] = 1; // bump right
         packet_[10] = static_cast<char>(255);
+        // A running battery's 15 V: bytes no robot sends are dropped as out of step.
+        packet_[17] = static_cast<char>(15000 >> 8);
+        packet_[18] = static_cast<char>(15000 & 0xff);
     }
 
     static QCoreApplication &app() { return *QCoreApplication::instance(); }

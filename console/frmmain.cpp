@@ -32,12 +32,10 @@ constexpr int kPollIntervalMs = 250;
 } // namespace
 
 using sci::SensorIndicator;
-using sci::SensorPacket;
 
 FrmMain::FrmMain(link::SerialPort *port, QWidget *parent)
     : QMainWindow(parent), MSComm1(port),
-      poll_(
-          *port, [this](const sci::Sequence &s) { return send(s); }, [this] { goStop(); })
+      poll_(*port, [this](const sci::Sequence &s) { return send(s); })
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QString::fromLatin1(kAppTitle));
@@ -317,13 +315,19 @@ bool FrmMain::eventFilter(QObject *watched, QEvent *e)
 
 bool FrmMain::send(const sci::Sequence &sequence)
 {
-    if (sci::sendSci(*MSComm1, sequence)) {
+    const bool written = sci::sendSci(*MSComm1, sequence);
+    return noteWrite(written, written ? QString() : MSComm1->errorString());
+}
+
+bool FrmMain::noteWrite(bool written, const QString &why)
+{
+    if (written) {
         writeFailing_ = false;
         return true;
     }
     if (!writeFailing_) {
         writeFailing_ = true;
-        showMessage(this, tr("Sending to the robot failed.\n\n%1").arg(MSComm1->errorString()));
+        showMessage(this, tr("Sending to the robot failed.\n\n%1").arg(why));
     }
     return false;
 }
@@ -346,9 +350,7 @@ void FrmMain::goRight()
 }
 void FrmMain::goStop()
 {
-    // Built once: the decoding walk writes it, and allocates nothing on the way to the robot.
-    static const sci::Sequence stop = sci::goStop();
-    send(stop);
+    send(sci::goStop());
 }
 void FrmMain::safeMode()
 {
@@ -509,9 +511,9 @@ void FrmMain::PollSensors()
 
 void FrmMain::MSComm1_OnComm()
 {
-    SensorPacket packet;
-    if (poll_.take(packet))
-        ProcessSensorData(packet);
+    sci::SensorData sensors;
+    if (poll_.take(sensors))
+        ProcessSensorData(sensors);
 }
 
 QLabel *FrmMain::indicatorLabel(SensorIndicator indicator) const
@@ -531,12 +533,14 @@ QLabel *FrmMain::indicatorLabel(SensorIndicator indicator) const
     return labelCaster;
 }
 
-void FrmMain::ProcessSensorData(const SensorPacket &packet)
+void FrmMain::ProcessSensorData(const sci::SensorData &sensors)
 {
-    // The walk writes the stops and touches no widget; what it found is shown after it.
-    if (!poll_.decode(packet))
+    // The poll writes the stops and touches no widget; what the packet held is shown after.
+    if (!poll_.process(sensors))
         return;
-    for (SensorIndicator indicator : poll_)
+    for (const SensorPoll::StopWrite &stop : poll_.stopWrites())
+        noteWrite(stop.written, stop.error);
+    for (SensorIndicator indicator : poll_.indicators())
         indicatorLabel(indicator)->setVisible(true);
     const sci::SensorReport &report = poll_.report();
     rtbWexbin->setPlainText(

@@ -63,8 +63,9 @@ public:
     // Orderly shutdown for Exit and the close box: live data off, Start byte, port closed.
     void progEnd();
 
-    // Decodes one answer to an outstanding sensor request and shows it.
-    void ProcessSensorData(const sci::SensorPacket &packet);
+    // Stops the robot if one answer to an outstanding sensor request calls for it, and shows
+    // the answer.
+    void ProcessSensorData(const sci::SensorData &sensors);
 
 signals:
     // Emitted once by progEnd; the application ends its event loop on it.
@@ -128,6 +129,8 @@ private:
     // One SCI write; the first failure of a run of failed writes is shown, later ones are not,
     // so a failing poll does not raise a message every tick.
     bool send(const sci::Sequence &sequence);
+    // send's account of one write, for the poll's stops too: why is the port's reason.
+    bool noteWrite(bool written, const QString &why);
     void refreshPortTip();
 
     link::SerialPort *MSComm1;

@@ -5,40 +5,17 @@
 #include "link/serialport.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace velmora::console
 {
 
 using sci::kSensorPacketSize;
-using sci::SensorIndicator;
-
-// Binds the decoder's events: a stop is written at once, inside the walk; an indicator is only
-// noted, for the window to show after the walk.
-class SensorPoll::Sink : public sci::SensorEventSink
-{
-public:
-    explicit Sink(SensorPoll &poll) : poll_(poll) { poll_.shownCount_ = 0; }
-    void showIndicator(SensorIndicator indicator) override
-    {
-        // The walk names each of the five indicators at most once.
-        if (poll_.shownCount_ < poll_.shown_.size())
-            poll_.shown_[poll_.shownCount_++] = indicator;
-    }
-    void requestStop() override
-    {
-        poll_.stop_();
-        ++stops;
-    }
-    int stops = 0;
-
-private:
-    SensorPoll &poll_;
-};
 
 namespace
 {
 // The line trace's account of one receive event: what waited, what was taken and why it was
-// decoded or dropped; for a decoded packet, how many stops its walk wrote.
+// decoded or dropped; for a decoded packet, how many stops it wrote.
 void traceReceive(const link::SerialPort &port, qsizetype waiting, qsizetype taken,
                   const char *outcome, int stops = -1)
 {
@@ -52,9 +29,8 @@ void traceReceive(const link::SerialPort &port, qsizetype waiting, qsizetype tak
 constexpr auto kPacketBytes = static_cast<qsizetype>(kSensorPacketSize);
 } // namespace
 
-SensorPoll::SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send,
-                       std::function<void()> stop)
-    : port_(port), send_(std::move(send)), stop_(std::move(stop))
+SensorPoll::SensorPoll(link::SerialPort &port, std::function<bool(const sci::Sequence &)> send)
+    : port_(port), send_(std::move(send))
 {
 }
 
@@ -92,7 +68,7 @@ bool SensorPoll::request()
     return true;
 }
 
-bool SensorPoll::take(sci::SensorPacket &packet)
+bool SensorPoll::take(sci::SensorData &sensors)
 {
     if (port_.commEvent() != link::SerialPort::kCommEventReceive)
         return false;
@@ -110,15 +86,17 @@ bool SensorPoll::take(sci::SensorPacket &packet)
         return false;
     }
     // Taken straight into the packet: nothing is allocated on the way to the stops.
+    sci::SensorPacket packet;
     const qsizetype taken =
         port_.input(reinterpret_cast<char *>(packet.data()), static_cast<qsizetype>(packet.size()));
     if (taken != kPacketBytes) {
         traceReceive(port_, waiting, taken, "dropped: too few");
         return false;
     }
+    sensors = sci::decodeSensors(packet);
     // Shown, such bytes would be a report and stops that no robot sent; the next request's
     // discard brings the line back in step.
-    switch (sci::outOfStep(packet)) {
+    switch (sci::outOfStep(sensors)) {
     case sci::OutOfStep::No:
         return true;
     case sci::OutOfStep::ChargingState:
@@ -144,17 +122,27 @@ bool SensorPoll::cutReplies()
     return true;
 }
 
-bool SensorPoll::decode(const sci::SensorPacket &packet)
+bool SensorPoll::process(const sci::SensorData &sensors)
 {
     if (SensorPollActive != 1) {
         traceReceive(port_, kPacketBytes, kPacketBytes, "dropped: no request outstanding");
         return false;
     }
-    Sink sink(*this);
-    sci::DecodeSensorPacketInto(packet, sink, report_);
+    // The stops first, straight to the port: nothing is derived, laid out or allocated ahead
+    // of them. A failure is kept for the window to tell.
+    const sci::StopConditions stops = sci::stopConditions(sensors);
+    stopWrites_ = {};
+    for ([[maybe_unused]] const sci::StopCondition condition : stops) {
+        if (sci::sendSci(port_, stop_))
+            stopWrites_.push({true, {}});
+        else
+            stopWrites_.push({false, port_.errorString()});
+    }
+    indicators_ = sci::indicatorsOn(sensors);
+    sci::DecodeSensorPacketInto(sensors, report_);
     SensorPollActive = --unanswered_ > 0 ? 1 : 0;
-    // After the walk: a trace line must not hold up a stop.
-    traceReceive(port_, kPacketBytes, kPacketBytes, "decoded", sink.stops);
+    // After the stops: a trace line must not hold one up.
+    traceReceive(port_, kPacketBytes, kPacketBytes, "decoded", static_cast<int>(stops.size()));
     return true;
 }
 

@@ -111,7 +111,7 @@ bool SerialPort::outputBytes(const QByteArray &bytes)
 
 bool SerialPort::writeBytes(const sci::Sequence &bytes)
 {
-    // Not copied: a stop written inside the decoding walk allocates nothing.
+    // Not copied: a stop written for a sensor packet allocates nothing.
     return write(QByteArray::fromRawData(reinterpret_cast<const char *>(bytes.data()),
                                          static_cast<qsizetype>(bytes.size())),
                  true);

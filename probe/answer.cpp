@@ -2,34 +2,14 @@
 
 #include "protocol/sensordecoder.h"
 
-#include <QRegularExpression>
-
 #include <algorithm>
+#include <utility>
 
 namespace velmora::probe
 {
 
 namespace
 {
-
-// The report's lines say all the probe needs; the walk's calls are of no use here.
-class IgnoreSink : public sci::SensorEventSink
-{
-public:
-    void showIndicator(sci::SensorIndicator) override {}
-    void requestStop() override {}
-};
-
-// The number after label on the report line that starts with it, or nothing.
-std::optional<int> reportNumber(const QString &report, const QString &label)
-{
-    const QRegularExpression pattern(
-        QStringLiteral("(?:^|\\n)%1(-?\\d+)").arg(QRegularExpression::escape(label)));
-    const QRegularExpressionMatch m = pattern.match(report);
-    if (!m.hasMatch())
-        return std::nullopt;
-    return m.captured(1).toInt();
-}
 
 // Byte index, the bits the protocol uses in it.
 struct UsedBits {
@@ -39,10 +19,27 @@ struct UsedBits {
 constexpr UsedBits kFlagBytes[] = {{0, 0x1f}, {1, 0x01}, {2, 0x01}, {3, 0x01}, {4, 0x01},
                                    {5, 0x01}, {6, 0x01}, {7, 0x1f}, {11, 0x0f}};
 
-const char *const kSensorLines[] = {
-    "Bump Right", "Bump Left",        "Wheeldrop Right",   "Wheeldrop Left", "Wheeldrop Caster",
-    "Left Cliff", "Front Left Cliff", "Front Right Cliff", "Right Cliff",
-};
+// Bumpers, wheel drops and cliffs, named as the report names them.
+QStringList sensorsOn(const sci::SensorData &s)
+{
+    const std::pair<bool, const char *> sensors[] = {
+        {s.bumpRight, "Bump Right"},
+        {s.bumpLeft, "Bump Left"},
+        {s.wheeldropRight, "Wheeldrop Right"},
+        {s.wheeldropLeft, "Wheeldrop Left"},
+        {s.wheeldropCaster, "Wheeldrop Caster"},
+        {s.cliffLeft, "Left Cliff"},
+        {s.cliffFrontLeft, "Front Left Cliff"},
+        {s.cliffFrontRight, "Front Right Cliff"},
+        {s.cliffRight, "Right Cliff"},
+    };
+    QStringList on;
+    for (const auto &[set, name] : sensors) {
+        if (set)
+            on << QLatin1String(name);
+    }
+    return on;
+}
 
 } // namespace
 
@@ -57,34 +54,33 @@ AnswerCheck checkAnswer(const QByteArray &bytes)
     }
     sci::SensorPacket packet{};
     std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char *>(packet.data()));
-    IgnoreSink sink;
-    const QString report = QString::fromStdString(sci::DecodeSensorPacket(packet, sink));
+    const sci::SensorData sensors = sci::decodeSensors(packet);
 
     // Refused exactly as the console's live view refuses a read: one rule for both.
-    switch (sci::outOfStep(packet)) {
+    switch (sci::outOfStep(sensors)) {
     case sci::OutOfStep::No:
         break;
     case sci::OutOfStep::ChargingState:
         c.failed = QStringLiteral("the charging state is %1, where the robot knows only 0 to %2")
-                       .arg(packet[16])
+                       .arg(sensors.chargingState)
                        .arg(sci::kLastChargingState);
         return c;
     case sci::OutOfStep::Voltage:
         c.failed = QStringLiteral("the battery voltage, %1 mV, is outside the %2 to %3 mV a "
                                   "running robot's battery shows")
-                       .arg((packet[17] << 8) | packet[18])
+                       .arg(sensors.voltageMv)
                        .arg(sci::kMinRunningVoltageMv)
                        .arg(sci::kMaxRunningVoltageMv);
         return c;
     }
 
-    static const QRegularExpression state(QStringLiteral("Charging State = ([A-Za-z ]+)\\r\\n"));
-    c.chargingState = state.match(report).captured(1);
-    c.voltageMv = reportNumber(report, QStringLiteral("Voltage: ")).value_or(0);
-    c.currentMa = reportNumber(report, QStringLiteral("Battery Current Draw: ")).value_or(0);
-    c.temperatureC = reportNumber(report, QStringLiteral("Temperature: ")).value_or(0);
-    c.chargeMah = reportNumber(report, QStringLiteral("Charge: ")).value_or(0);
-    c.capacityMah = reportNumber(report, QStringLiteral("Capacity: ")).value_or(0);
+    const std::string_view state = sci::chargingStateName(sensors.chargingState);
+    c.chargingState = QString::fromLatin1(state.data(), static_cast<qsizetype>(state.size()));
+    c.voltageMv = sensors.voltageMv;
+    c.currentMa = sensors.currentMa;
+    c.temperatureC = sensors.temperatureC;
+    c.chargeMah = sensors.chargeMah;
+    c.capacityMah = sensors.capacityMah;
 
     // Odd, but a real robot can send them (an ageing pack's estimate, a broken sensor): worth
     // saying, never a refusal.
@@ -109,11 +105,7 @@ AnswerCheck checkAnswer(const QByteArray &bytes)
                               .arg(value, 2, 16, QLatin1Char('0'))
                               .arg(value & ~b.used, 2, 16, QLatin1Char('0'));
     }
-    const QStringList lines = report.split(QStringLiteral("\r\n"));
-    for (const char *name : kSensorLines) {
-        if (lines.contains(QLatin1String(name)))
-            c.sensorsOn << QLatin1String(name);
-    }
+    c.sensorsOn = sensorsOn(sensors);
     return c;
 }
 

@@ -102,6 +102,13 @@ private slots:
         row("a write that gets through ends the run", kLive,
             "fail:First. tick dismiss unfail tick fail:Again. tick tick", {kRequest}, "", "",
             "Again.");
+        // The live view's stops go to the port straight from the poll; their failures reach
+        // the operator as any write's do, and one that gets through ends a run too.
+        row("failed stops shown once", kLive, "fail:Gone. pkt:0=3", {}, "Bump Right",
+            "labelBumpLeft labelBumpRight", "Gone.");
+        row("a stop that gets through ends the run", kLive,
+            "fail:First. tick dismiss unfail pkt:0=1 fail:Again. tick", {kStop}, "Bump Right", "",
+            "Again.");
         row("connect takes the current texts", "",
             "dallop connect port wexbin set:9600,e,7,2 connect:12",
             {kOpen, "rts 0", "close", "open 12 9600,e,7,2", "rts 0"});
@@ -148,6 +155,7 @@ private slots:
             "labelBumpLeft labelBumpRight");
         row("left cliff", kLive, "pkt:2=1", {kStop}, "Left Cliff");
         row("right wheel overcurrent", kLive, "pkt:7=8", {kStop}, "RightWheel Overcurrent");
+        row("left wheel overcurrent", kLive, "pkt:7=16", {kStop}, "LeftWheel Overcurrent");
         row("wheel drops stop nothing", kLive, "pkt:0=28", {}, "Wheeldrop Right",
             "labelWheeldropLeft labelCaster labelWheeldropRight");
         // Exactly 26 waiting for a request still open, else nothing happens.

@@ -6,54 +6,82 @@
 #include <utility>
 
 using velmora::sci::OutOfStep;
-using velmora::sci::SensorIndicator;
+using velmora::sci::SensorData;
 using velmora::sci::SensorPacket;
 Q_DECLARE_METATYPE(SensorPacket)
 Q_DECLARE_METATYPE(OutOfStep)
+Q_DECLARE_METATYPE(SensorData)
+
+namespace velmora::sci
+{
+// For QCOMPARE's message: the report shows every field but an unknown charging state.
+char *toString(const SensorData &s)
+{
+    SensorReport report;
+    DecodeSensorPacketInto(s, report);
+    return qstrdup(QStringLiteral("%1, charging state %2")
+                       .arg(QString::fromStdString(report).replace(QStringLiteral("\r\n"),
+                                                                   QStringLiteral("; ")))
+                       .arg(s.chargingState)
+                       .toUtf8()
+                       .constData());
+}
+} // namespace velmora::sci
 
 namespace
 {
 
 const char *const kIndicatorNames[] = {"BumpRight", "BumpLeft", "WheeldropRight", "WheeldropLeft",
                                        "Caster"};
+// The report line each indicator and each stop belongs to, written here on their own.
+const char *const kIndicatorLines[] = {"Bump Right", "Bump Left", "Wheeldrop Right",
+                                       "Wheeldrop Left", "Wheeldrop Caster"};
+const char *const kStopLines[] = {"Bump Right",
+                                  "Bump Left",
+                                  "Left Cliff",
+                                  "Front Left Cliff",
+                                  "Front Right Cliff",
+                                  "Right Cliff",
+                                  "RightWheel Overcurrent",
+                                  "LeftWheel Overcurrent"};
 
-// Interleaves report lines and sink calls in the order they happened: on each call the
-// text appended since the previous call is split into lines first.
-class TraceSink : public velmora::sci::SensorEventSink
+// The report's lines with the indicators and stops of the same packet put after the line they
+// belong to, "<show X>" before "<stop>"; one that belongs to no line, or is out of the report's
+// order, is left at the end as "<unplaced ...>". A report that does not end in a line end leaves
+// its rest as the last entry.
+struct Trace {
+    QStringList lines;
+    QString unterminated;
+};
+Trace trace(const velmora::sci::SensorReport &report, const SensorData &sensors)
 {
-public:
-    explicit TraceSink(const std::string &report) : report_(report) {}
-    void showIndicator(SensorIndicator i) override
-    {
-        flush();
-        trace
-            << QStringLiteral("<show %1>").arg(QLatin1String(kIndicatorNames[static_cast<int>(i)]));
-    }
-    void requestStop() override
-    {
-        flush();
-        trace << QStringLiteral("<stop>");
-    }
-    void flush()
-    {
-        const std::string fresh = report_.substr(seen_);
-        seen_ = report_.size();
-        pending_ += QString::fromStdString(fresh);
-        // Only whole lines are complete; a sink call always follows a whole line.
-        qsizetype eol;
-        while ((eol = pending_.indexOf(QStringLiteral("\r\n"))) >= 0) {
-            trace << pending_.left(eol);
-            pending_.remove(0, eol + 2);
+    const velmora::sci::SensorIndicators shown = velmora::sci::indicatorsOn(sensors);
+    const velmora::sci::StopConditions stops = velmora::sci::stopConditions(sensors);
+    auto nextShown = shown.begin();
+    auto nextStop = stops.begin();
+    Trace t;
+    QString rest = QString::fromStdString(report);
+    qsizetype eol;
+    while ((eol = rest.indexOf(QStringLiteral("\r\n"))) >= 0) {
+        const QString line = rest.left(eol);
+        rest.remove(0, eol + 2);
+        t.lines << line;
+        if (nextShown != shown.end() && line == kIndicatorLines[static_cast<int>(*nextShown)])
+            t.lines << QStringLiteral("<show %1>")
+                           .arg(QLatin1String(kIndicatorNames[static_cast<int>(*nextShown++)]));
+        if (nextStop != stops.end() && line == kStopLines[static_cast<int>(*nextStop)]) {
+            t.lines << QStringLiteral("<stop>");
+            ++nextStop;
         }
     }
-    QString unterminated() const { return pending_; }
-    QStringList trace;
-
-private:
-    const std::string &report_;
-    std::size_t seen_ = 0;
-    QString pending_;
-};
+    for (; nextShown != shown.end(); ++nextShown)
+        t.lines << QStringLiteral("<unplaced show %1>")
+                       .arg(QLatin1String(kIndicatorNames[static_cast<int>(*nextShown)]));
+    for (; nextStop != stops.end(); ++nextStop)
+        t.lines << QStringLiteral("<unplaced stop %1>").arg(static_cast<int>(*nextStop));
+    t.unterminated = rest;
+    return t;
+}
 
 // All zero except the remote byte, which 255 keeps out of the report.
 SensorPacket quietPacket(std::initializer_list<std::pair<int, int>> bytes)
@@ -66,6 +94,38 @@ SensorPacket quietPacket(std::initializer_list<std::pair<int, int>> bytes)
 }
 
 const QStringList kEnd{"", "End Sensor Data"};
+
+// Each flag of the packet: where it is sent, the field it is read into and, for a flag that
+// stops the robot, its stop's report line.
+struct Flag {
+    const char *name;
+    int byte;
+    int bit;
+    bool SensorData::*field;
+    const char *stop = nullptr;
+};
+const Flag kFlags[] = {
+    {"bump right", 0, 0, &SensorData::bumpRight, "Bump Right"},
+    {"bump left", 0, 1, &SensorData::bumpLeft, "Bump Left"},
+    {"wheel drop right", 0, 2, &SensorData::wheeldropRight},
+    {"wheel drop left", 0, 3, &SensorData::wheeldropLeft},
+    {"wheel drop caster", 0, 4, &SensorData::wheeldropCaster},
+    {"wall", 1, 0, &SensorData::wall},
+    {"cliff left", 2, 0, &SensorData::cliffLeft, "Left Cliff"},
+    {"cliff front left", 3, 0, &SensorData::cliffFrontLeft, "Front Left Cliff"},
+    {"cliff front right", 4, 0, &SensorData::cliffFrontRight, "Front Right Cliff"},
+    {"cliff right", 5, 0, &SensorData::cliffRight, "Right Cliff"},
+    {"virtual wall", 6, 0, &SensorData::virtualWall},
+    {"side brush overcurrent", 7, 0, &SensorData::sideBrushOvercurrent},
+    {"vacuum overcurrent", 7, 1, &SensorData::vacuumOvercurrent},
+    {"main brush overcurrent", 7, 2, &SensorData::mainBrushOvercurrent},
+    {"right wheel overcurrent", 7, 3, &SensorData::rightWheelOvercurrent, "RightWheel Overcurrent"},
+    {"left wheel overcurrent", 7, 4, &SensorData::leftWheelOvercurrent, "LeftWheel Overcurrent"},
+    {"max button", 11, 0, &SensorData::maxButton},
+    {"clean button", 11, 1, &SensorData::cleanButton},
+    {"spot button", 11, 2, &SensorData::spotButton},
+    {"power button", 11, 3, &SensorData::powerButton},
+};
 
 QStringList tail(const QString &distance = "0", const QString &angle = "0")
 {
@@ -161,20 +221,107 @@ private slots:
         QFETCH(QStringList, expected);
 
         std::string report = "left from before\r\n"; // replaced, not appended to
-        TraceSink sink(report);
-        velmora::sci::DecodeSensorPacketInto(packet, sink, report);
-        sink.flush();
-        QCOMPARE(sink.trace, expected);
+        const SensorData sensors = velmora::sci::decodeSensors(packet);
+        velmora::sci::DecodeSensorPacketInto(sensors, report);
+        const Trace t = trace(report, sensors);
+        QCOMPARE(t.lines, expected);
         // The report ends with its last line end; nothing dangles.
-        QCOMPARE(sink.unterminated(), QString());
+        QCOMPARE(t.unterminated, QString());
         QVERIFY(report.ends_with("End Sensor Data\r\n"));
         // No lone CR or LF anywhere.
         QCOMPARE(QString::fromStdString(report).count(QLatin1Char('\n')),
                  QString::fromStdString(report).count(QStringLiteral("\r\n")));
 
         // The returning form gives the same text.
-        TraceSink other(report);
-        QCOMPARE(velmora::sci::DecodeSensorPacket(packet, other), report);
+        QCOMPARE(velmora::sci::DecodeSensorPacket(packet), report);
+    }
+
+    // Each flag is read from its own bit and nothing else changes with it; the numbers from
+    // their own bytes, high byte first, with their signs.
+    void fields_data()
+    {
+        QTest::addColumn<SensorPacket>("packet");
+        QTest::addColumn<SensorData>("expected");
+        for (const Flag &f : kFlags) {
+            SensorData expected;
+            expected.*f.field = true;
+            QTest::newRow(f.name) << quietPacket({{f.byte, 1 << f.bit}}) << expected;
+        }
+        QTest::newRow("unused bits read as nothing") << quietPacket({{0, 0xE0},
+                                                                     {1, 0xFE},
+                                                                     {2, 0xFE},
+                                                                     {3, 0xFE},
+                                                                     {4, 0xFE},
+                                                                     {5, 0xFE},
+                                                                     {6, 0xFE},
+                                                                     {7, 0xE0},
+                                                                     {11, 0xF0}})
+                                                     << SensorData{};
+        SensorData distinct;
+        distinct.dirtLeft = 11;
+        distinct.dirtRight = 12;
+        distinct.remoteOpcode = 13;
+        distinct.distanceMm = 0x0102;
+        distinct.angle = 0x0304;
+        distinct.chargingState = 6;
+        distinct.voltageMv = 0x0506;
+        distinct.currentMa = 0x0708;
+        distinct.temperatureC = 9;
+        distinct.chargeMah = 0x0A0B;
+        distinct.capacityMah = 0x0C0D;
+        QTest::newRow("every number from its own bytes")
+            << SensorPacket{0,    0,    0,    0,    0,    0,    0,    0,   11,
+                            12,   13,   0,    0x01, 0x02, 0x03, 0x04, 6,   0x05,
+                            0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D}
+            << distinct;
+        SensorData negative;
+        negative.distanceMm = -2;
+        negative.angle = -32768;
+        negative.currentMa = -1500;
+        negative.temperatureC = -20;
+        negative.voltageMv = 0xFFFE;
+        negative.chargeMah = 0xFFFD;
+        negative.capacityMah = 0x8000;
+        QTest::newRow("signed and unsigned at their ends") << quietPacket({{12, 0xFF},
+                                                                           {13, 0xFE},
+                                                                           {14, 0x80},
+                                                                           {17, 0xFF},
+                                                                           {18, 0xFE},
+                                                                           {19, 0xFA},
+                                                                           {20, 0x24},
+                                                                           {21, 0xEC},
+                                                                           {22, 0xFF},
+                                                                           {23, 0xFD},
+                                                                           {24, 0x80}})
+                                                           << negative;
+    }
+    void fields()
+    {
+        QFETCH(SensorPacket, packet);
+        QFETCH(SensorData, expected);
+        const SensorData decoded = velmora::sci::decodeSensors(packet);
+        QCOMPARE(decoded, expected);
+    }
+
+    // Each flag alone: one stop for a bump, a cliff or a drive wheel's over current, none for
+    // anything else.
+    void stopRule_data()
+    {
+        QTest::addColumn<SensorPacket>("packet");
+        QTest::addColumn<QStringList>("expected"); // the stops' report lines
+        for (const Flag &f : kFlags)
+            QTest::newRow(f.name) << quietPacket({{f.byte, 1 << f.bit}})
+                                  << (f.stop ? QStringList{f.stop} : QStringList{});
+    }
+    void stopRule()
+    {
+        QFETCH(SensorPacket, packet);
+        QFETCH(QStringList, expected);
+        QStringList stops;
+        for (velmora::sci::StopCondition c :
+             velmora::sci::stopConditions(velmora::sci::decodeSensors(packet)))
+            stops << kStopLines[static_cast<int>(c)];
+        QCOMPARE(stops, expected);
     }
 
     // Only what no robot sends is out of step; odd values a robot may send are kept, as a
@@ -211,7 +358,7 @@ private slots:
     {
         QFETCH(SensorPacket, packet);
         QFETCH(OutOfStep, expected);
-        QCOMPARE(velmora::sci::outOfStep(packet), expected);
+        QCOMPARE(velmora::sci::outOfStep(velmora::sci::decodeSensors(packet)), expected);
     }
 };
 

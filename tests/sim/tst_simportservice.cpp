@@ -20,12 +20,6 @@ using velmora::test::SimRobot;
 namespace
 {
 
-// Only the report matters here; the decoder's own tests check its events.
-struct NoEvents : velmora::sci::SensorEventSink {
-    void showIndicator(velmora::sci::SensorIndicator) override {}
-    void requestStop() override {}
-};
-
 int distanceOf(const SensorPacket &p)
 {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(p[12] << 8 | p[13]));
@@ -58,7 +52,6 @@ void TestSimPortService::driveIntoWallReportsBump()
 
     QList<SensorPacket> packets;
     QStringList reports;
-    NoEvents events;
     QObject::connect(&port, &QtSerialPort::onComm, &port, [&] {
         const QByteArray in = port.input();
         if (in.size() != int(velmora::sci::kSensorPacketSize))
@@ -66,7 +59,7 @@ void TestSimPortService::driveIntoWallReportsBump()
         SensorPacket p{};
         std::copy(in.begin(), in.end(), reinterpret_cast<char *>(p.data()));
         packets << p;
-        reports << QString::fromStdString(velmora::sci::DecodeSensorPacket(p, events));
+        reports << QString::fromStdString(velmora::sci::DecodeSensorPacket(p));
     });
     auto poll = [&] {
         port.setInputLen(int(velmora::sci::kSensorPacketSize));
