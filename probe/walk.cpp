@@ -1,7 +1,6 @@
 #include "probe/walk.h"
 
 #include "link/portnames.h"
-#include "link/qtserialport.h"
 #include "probe/findings.h"
 #include "protocol/sci.h"
 
@@ -54,12 +53,55 @@ QString withSpeed(const QString &settings, int baud)
 namespace
 {
 
+class QtDeviceOpener : public DeviceOpener
+{
+public:
+    explicit QtDeviceOpener(link::QtSerialPort &port) : port_(port) {}
+    void useDevicePath(const QString &path) override { port_.setDevicePath(path); }
+    Refusal openRefusal() const override { return port_.openRefusal(); }
+
+private:
+    link::QtSerialPort &port_;
+};
+
+class EventLoopClock : public WalkClock
+{
+public:
+    EventLoopClock() { since_.start(); }
+    qint64 nowMs() const override { return since_.elapsed(); }
+
+    void wait(int ms) override
+    {
+        QEventLoop loop;
+        QTimer timer;
+        timer.setSingleShot(true);
+        // A coarse timer may end a 2 s wait 100 ms early: before the robot listens.
+        timer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        loop_ = &loop;
+        timer.start(ms);
+        loop.exec();
+        loop_ = nullptr;
+    }
+
+    void stop() override
+    {
+        if (loop_)
+            loop_->quit();
+    }
+
+private:
+    QElapsedTimer since_;
+    QEventLoop *loop_ = nullptr;
+};
+
 class Walker
 {
 public:
-    Walker(const Request &request, link::QtSerialPort &port,
+    Walker(const Request &request, const Line &line,
            const std::function<void(const QString &)> &onStep, const Timing &timing)
-        : request_(request), port_(port), timing_(timing), f_(request, onStep)
+        : request_(request), port_(line.port), opener_(line.opener), clock_(line.clock),
+          timing_(timing), f_(request, onStep)
     {
     }
 
@@ -115,7 +157,7 @@ private:
                               .arg(f_.device, linkFile.filePath())
                         : QStringLiteral("Port %1 is %2.").arg(number).arg(f_.device));
         } else {
-            port_.setDevicePath(request_.port);
+            opener_.useDevicePath(request_.port);
             f_.device = request_.port;
             if (!QFileInfo::exists(f_.device)) {
                 noSuchPort(f_, QStringLiteral("There is no device %1.").arg(f_.device),
@@ -163,10 +205,9 @@ private:
         if (!sci::sendSci(port_, sci::sciSensors()))
             return writeFailed();
         f_.step(QStringLiteral("Asked for the sensor packet (142 0) at %1 baud.").arg(baud));
-        QElapsedTimer waited;
-        waited.start();
+        const qint64 asked = clock_.nowMs();
         const QByteArray got = collect(timing_.answerMs, true);
-        const qint64 ms = waited.elapsed();
+        const qint64 ms = clock_.nowMs() - asked;
         if (!f_.lost.isEmpty())
             return wentAway(f_);
         if (got.isEmpty()) {
@@ -278,29 +319,23 @@ private:
     QByteArray collect(int ms, bool burst)
     {
         QByteArray got;
-        QEventLoop loop;
-        QTimer timer;
-        timer.setSingleShot(true);
-        // A coarse timer may end a 2 s wait 100 ms early: before the robot listens.
-        timer.setTimerType(Qt::PreciseTimer);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        QObject::connect(&port_, &link::SerialPort::onComm, &loop, [&] {
+        QObject during; // the wait's connections end with it
+        QObject::connect(&port_, &link::SerialPort::onComm, &during, [&] {
             got += port_.input();
             if (burst)
-                loop.quit();
+                clock_.stop();
         });
-        QObject::connect(&port_, &link::SerialPort::deviceLost, &loop, &QEventLoop::quit);
-        timer.start(ms);
+        QObject::connect(&port_, &link::SerialPort::deviceLost, &during, [this] { clock_.stop(); });
         if (f_.lost.isEmpty())
-            loop.exec();
+            clock_.wait(ms);
         got += port_.input();
         return got;
     }
 
     std::optional<Report> openRefused()
     {
-        using Refusal = link::QtSerialPort::OpenRefusal;
-        switch (port_.openRefusal()) {
+        using Refusal = DeviceOpener::Refusal;
+        switch (opener_.openRefusal()) {
         case Refusal::NoDevice:
             if (!speedsTried_.isEmpty()) {
                 f_.lost = port_.errorString();
@@ -328,7 +363,9 @@ private:
     }
 
     const Request &request_;
-    link::QtSerialPort &port_;
+    link::SerialPort &port_;
+    DeviceOpener &opener_;
+    WalkClock &clock_;
     Timing timing_;
     Findings f_;
     QList<int> speedsTried_;
@@ -336,10 +373,18 @@ private:
 
 } // namespace
 
+Report walk(const Request &request, const Line &line,
+            const std::function<void(const QString &)> &onStep, const Timing &timing)
+{
+    return Walker(request, line, onStep, timing).run();
+}
+
 Report walk(const Request &request, link::QtSerialPort &port,
             const std::function<void(const QString &)> &onStep, const Timing &timing)
 {
-    return Walker(request, port, onStep, timing).run();
+    QtDeviceOpener opener(port);
+    EventLoopClock clock;
+    return walk(request, Line{port, opener, clock}, onStep, timing);
 }
 
 } // namespace velmora::probe
