@@ -116,7 +116,8 @@ public:
         if (!resolve())
             return f_.report;
 
-        QObject::connect(&port_, &link::SerialPort::deviceLost, &port_,
+        // The port outlives the walk: the connection ends with the walk.
+        QObject::connect(&port_, &link::SerialPort::deviceLost, &alive_,
                          [this](const QString &message) { f_.lost = message; });
         const QList<int> speeds = speedsToTry(given.baud);
         timing_.answerMs =
@@ -369,6 +370,7 @@ private:
     Timing timing_;
     Findings f_;
     QList<int> speedsTried_;
+    QObject alive_;
 };
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "probe/walk.h"
 #include "protocol/sci.h"
 
+#include <QMetaMethod>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -105,6 +106,13 @@ public:
     QString path;
 };
 
+// Tells whether anything still listens to it.
+class ListenedPort : public link::FakeSerialPort
+{
+public:
+    using QObject::isSignalConnected;
+};
+
 class FarEnd
 {
 public:
@@ -143,7 +151,7 @@ public:
     }
 
     Scene scene;
-    link::FakeSerialPort port;
+    ListenedPort port;
     ScriptedClock clock;
     ScriptedOpener opener;
     QList<QPair<qint64, QByteArray>> writes; // when, what
@@ -360,6 +368,25 @@ private slots:
             }
         }
         QVERIFY(lastStart >= 0);
+    }
+
+    // The port outlives the walk: the console, or a second walk, goes on using it, and a loss
+    // it reports then is no business of the walk that ended.
+    void portAfterTheWalk()
+    {
+        FarEnd far(Scene{.answersAt = {57600}});
+        QCOMPARE(far.walk(device_).status, probe::RobotAnswers);
+        const bool stillListens =
+            far.port.isSignalConnected(QMetaMethod::fromSignal(&link::SerialPort::deviceLost));
+        QVERIFY(far.port.setPortOpen(true));
+        far.port.unplug();
+
+        far.scene = Scene{.unplugAfter = kSensors};
+        const probe::Report second = far.walk(device_);
+        QCOMPARE(second.status, probe::NoSuchPort);
+        QVERIFY2(second.diagnosis.endsWith(QStringLiteral("went away in the middle of the walk.")),
+                 qPrintable(second.diagnosis));
+        QVERIFY(!stillListens);
     }
 
 private:
