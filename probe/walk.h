@@ -2,6 +2,7 @@
 
 #include "link/adapter.h"
 #include "link/linesettings.h"
+#include "link/qtserialport.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -10,11 +11,6 @@
 #include <QStringList>
 
 #include <functional>
-
-namespace velmora::link
-{
-class QtSerialPort;
-}
 
 namespace velmora::probe
 {
@@ -73,8 +69,44 @@ QString linesText(const QList<QByteArray> &lines);
 // The settings text with another speed: "115200,n,8,1".
 QString withSpeed(const QString &settings, int baud);
 
+// What only the real port can do for the walk: open a device given by its path, and say why an
+// open was refused.
+class DeviceOpener
+{
+public:
+    using Refusal = link::QtSerialPort::OpenRefusal;
+    virtual ~DeviceOpener() = default;
+    // The device to open instead of the one the port number gives.
+    virtual void useDevicePath(const QString &path) = 0;
+    // Why the last open failed.
+    virtual Refusal openRefusal() const = 0;
+};
+
+// How the walk lets time pass. The program's runs the event loop under a precise timer; a test's
+// moves its own time and plays the robot's side as it goes.
+class WalkClock
+{
+public:
+    virtual ~WalkClock() = default;
+    // Milliseconds from a fixed start.
+    virtual qint64 nowMs() const = 0;
+    // Handles the line's events for up to ms; returns early once one of them calls stop().
+    virtual void wait(int ms) = 0;
+    virtual void stop() = 0;
+};
+
+// What the walk runs over.
+struct Line {
+    link::SerialPort &port;
+    DeviceOpener &opener;
+    WalkClock &clock;
+};
+
 // Walks the line step by step over the console's own port code and ends with a diagnosis.
 // Each step is handed to onStep as it happens.
+Report walk(const Request &request, const Line &line,
+            const std::function<void(const QString &)> &onStep, const Timing &timing = {});
+// The same over the real port, under the event loop's time.
 Report walk(const Request &request, link::QtSerialPort &port,
             const std::function<void(const QString &)> &onStep, const Timing &timing = {});
 
