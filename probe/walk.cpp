@@ -273,7 +273,8 @@ private:
             pulse.start(wexbin ? link::AdapterKind::Wexbin : link::AdapterKind::Wired);
         if (started)
             came += collect(link::kWakePulseMs, false);
-        const bool ended = started && pulse.finish();
+        // A line lost during the pulse took none of its end.
+        const bool ended = started && pulse.finish() && port_.portOpen();
         if (wexbin) {
             f_.wakeTried =
                 QStringLiteral("the Wexbin adapter's AT wake-up lines (pin 6 low for %1 ms)")
