@@ -1,7 +1,7 @@
 #include "console/fontfit.h"
 #include "console/frmmain.h"
+#include "link/deviceport.h"
 #include "link/portnames.h"
-#include "link/qtserialport.h"
 
 #include <QApplication>
 
@@ -14,7 +14,7 @@ int main(int argc, char *argv[])
     // Lets the desktop match the window to the installed entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.velmora.Velmora"));
 
-    velmora::console::FrmMain window(new velmora::link::QtSerialPort);
+    velmora::console::FrmMain window(new velmora::link::DevicePort);
     // --font-fit: say which face and size the captions got and whether all fit, then end.
     if (QCoreApplication::arguments().contains(QStringLiteral("--font-fit"))) {
         const velmora::console::FontFit &fit = velmora::console::fitConsoleFont(&window);

@@ -3,7 +3,6 @@
 #include "link/portnumbers.h"
 
 #include <QList>
-#include <QSerialPort>
 #include <QString>
 
 namespace velmora::link
@@ -39,11 +38,8 @@ AccessRefusal accessRefusal(const QString &device);
 // to the device (with how to get them) or another program holds it.
 QString accessRefusedMessage(int number, const QString &device);
 
-// How this platform asks for 1.5 stop bits with the given data bits; false if it cannot.
-bool oneAndHalfStopBits(int dataBits, QSerialPort::StopBits *stop);
-
-// Waits up to timeoutMs for the driver to send what it still holds for the line.
-void drainOutput(QSerialPort &port, int timeoutMs);
+// Why an open failed, for a caller that must tell the reasons apart.
+enum class OpenRefusal { None, NoDevice, NotAllowed, Busy, Settings, Other };
 
 // The serial ports this machine has, numbered ports first in order, then unnumbered devices.
 QList<PortChoice> availablePorts();

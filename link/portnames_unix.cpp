@@ -1,18 +1,12 @@
 #include "link/portnames.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRegularExpression>
-#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QSet>
-#include <QThread>
 
 #include <algorithm>
-
-#include <sys/ioctl.h>
-#include <termios.h>
 
 namespace velmora::link
 {
@@ -106,28 +100,6 @@ QString accessRefusedMessage(int number, const QString &device)
                           "another port.")
         .arg(number)
         .arg(device);
-}
-
-bool oneAndHalfStopBits(int dataBits, QSerialPort::StopBits *stop)
-{
-    // termios has no 1.5 stop bits; a UART sends 1.5 for "two" only with 5 data bits.
-    if (dataBits != 5)
-        return false;
-    *stop = QSerialPort::TwoStop;
-    return true;
-}
-
-void drainOutput(QSerialPort &port, int timeoutMs)
-{
-    // Closing may reset the line settings at once, which would garble bytes the UART still holds.
-    const int fd = port.handle();
-    if (fd < 0)
-        return;
-    QElapsedTimer waited;
-    waited.start();
-    int pending = 0;
-    while (::ioctl(fd, TIOCOUTQ, &pending) == 0 && pending > 0 && !waited.hasExpired(timeoutMs))
-        QThread::usleep(500);
 }
 
 QList<PortChoice> availablePorts()

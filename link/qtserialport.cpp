@@ -6,6 +6,10 @@
 #include <QElapsedTimer>
 #include <QMetaEnum>
 #include <QSignalBlocker>
+#include <QThread>
+
+#include <sys/ioctl.h>
+#include <termios.h>
 
 namespace velmora::link
 {
@@ -41,6 +45,28 @@ QString stopBitsName(StopBits stop)
 {
     static const char *const names[] = {"1", "1.5", "2"};
     return QString::fromLatin1(names[static_cast<int>(stop)]);
+}
+
+bool oneAndHalfStopBits(int dataBits, QSerialPort::StopBits *stop)
+{
+    // termios has no 1.5 stop bits; a UART sends 1.5 for "two" only with 5 data bits.
+    if (dataBits != 5)
+        return false;
+    *stop = QSerialPort::TwoStop;
+    return true;
+}
+
+void drainOutput(QSerialPort &port, int timeoutMs)
+{
+    // Closing may reset the line settings at once, which would garble bytes the UART still holds.
+    const int fd = port.handle();
+    if (fd < 0)
+        return;
+    QElapsedTimer waited;
+    waited.start();
+    int pending = 0;
+    while (::ioctl(fd, TIOCOUTQ, &pending) == 0 && pending > 0 && !waited.hasExpired(timeoutMs))
+        QThread::usleep(500);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/hangupwatch.h"
+#include "link/portnames.h"
 #include "link/serialport.h"
 
 #include <QSerialPort>
@@ -35,8 +36,7 @@ public:
     // Opens this device instead of the one the port number gives; empty: by number again.
     void setDevicePath(const QString &path) { devicePath_ = path; }
 
-    // Why the last open failed, for a caller that must tell the reasons apart.
-    enum class OpenRefusal { None, NoDevice, NotAllowed, Busy, Settings, Other };
+    // Why the last open failed.
     OpenRefusal openRefusal() const { return refusal_; }
 
     std::chrono::milliseconds settleTime() const { return settle_; }

@@ -1,7 +1,7 @@
 // velmora-probe: walks the serial line to the robot step by step and says why nothing comes
 // back. Qt Core and Qt SerialPort only, so it runs on a board without a display.
 
-#include "link/qtserialport.h"
+#include "link/deviceport.h"
 #include "probe/walk.h"
 
 #include <QCoreApplication>
@@ -148,7 +148,7 @@ int main(int argc, char *argv[])
     if (request.port.isEmpty())
         return usage(QStringLiteral("which port? Give its number or its device path"));
 
-    link::QtSerialPort port;
+    link::DevicePort port;
     std::function<void(const QString &)> onStep;
     if (!json)
         onStep = [](const QString &s) { print(QStringLiteral("- ") + s); };

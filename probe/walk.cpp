@@ -53,15 +53,15 @@ QString withSpeed(const QString &settings, int baud)
 namespace
 {
 
-class QtDeviceOpener : public DeviceOpener
+class PortDeviceOpener : public DeviceOpener
 {
 public:
-    explicit QtDeviceOpener(link::QtSerialPort &port) : port_(port) {}
+    explicit PortDeviceOpener(link::DevicePort &port) : port_(port) {}
     void useDevicePath(const QString &path) override { port_.setDevicePath(path); }
     Refusal openRefusal() const override { return port_.openRefusal(); }
 
 private:
-    link::QtSerialPort &port_;
+    link::DevicePort &port_;
 };
 
 class EventLoopClock : public WalkClock
@@ -382,10 +382,10 @@ Report walk(const Request &request, const Line &line,
     return Walker(request, line, onStep, timing).run();
 }
 
-Report walk(const Request &request, link::QtSerialPort &port,
+Report walk(const Request &request, link::DevicePort &port,
             const std::function<void(const QString &)> &onStep, const Timing &timing)
 {
-    QtDeviceOpener opener(port);
+    PortDeviceOpener opener(port);
     EventLoopClock clock;
     return walk(request, Line{port, opener, clock}, onStep, timing);
 }

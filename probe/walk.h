@@ -1,8 +1,8 @@
 #pragma once
 
 #include "link/adapter.h"
+#include "link/deviceport.h"
 #include "link/linesettings.h"
-#include "link/qtserialport.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -74,7 +74,7 @@ QString withSpeed(const QString &settings, int baud);
 class DeviceOpener
 {
 public:
-    using Refusal = link::QtSerialPort::OpenRefusal;
+    using Refusal = link::OpenRefusal;
     virtual ~DeviceOpener() = default;
     // The device to open instead of the one the port number gives.
     virtual void useDevicePath(const QString &path) = 0;
@@ -107,7 +107,7 @@ struct Line {
 Report walk(const Request &request, const Line &line,
             const std::function<void(const QString &)> &onStep, const Timing &timing = {});
 // The same over the real port, under the event loop's time.
-Report walk(const Request &request, link::QtSerialPort &port,
+Report walk(const Request &request, link::DevicePort &port,
             const std::function<void(const QString &)> &onStep, const Timing &timing = {});
 
 } // namespace velmora::probe

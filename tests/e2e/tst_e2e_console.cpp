@@ -4,7 +4,7 @@
 #include "../console/consoletest.h"
 #include "simrobot.h"
 
-#include "link/qtserialport.h"
+#include "link/deviceport.h"
 
 #include <QLabel>
 #include <QTemporaryDir>
@@ -64,7 +64,7 @@ struct Session {
     }
 
     SimRobot sim;
-    ConsoleWindow c{new velmora::link::QtSerialPort};
+    ConsoleWindow c{new velmora::link::DevicePort};
     int shown = 0;
 };
 
