@@ -34,19 +34,6 @@ QSerialPort::Parity qtParity(Parity parity)
     return QSerialPort::NoParity;
 }
 
-QString parityName(Parity parity)
-{
-    static const char *const names[] = {"no parity", "even parity", "odd parity", "mark parity",
-                                        "space parity"};
-    return QString::fromLatin1(names[static_cast<int>(parity)]);
-}
-
-QString stopBitsName(StopBits stop)
-{
-    static const char *const names[] = {"1", "1.5", "2"};
-    return QString::fromLatin1(names[static_cast<int>(stop)]);
-}
-
 bool oneAndHalfStopBits(int dataBits, QSerialPort::StopBits *stop)
 {
     // termios has no 1.5 stop bits; a UART sends 1.5 for "two" only with 5 data bits.
@@ -71,11 +58,8 @@ void drainOutput(QSerialPort &port, int timeoutMs)
 
 } // namespace
 
-QtSerialPort::QtSerialPort(QObject *parent) : SerialPort(parent)
+QtSerialPort::QtSerialPort(QObject *parent) : DevicePortBase(parent)
 {
-    quiet_.setSingleShot(true);
-    quiet_.setTimerType(Qt::PreciseTimer);
-    connect(&quiet_, &QTimer::timeout, this, [this] { raiseReceive(); });
     connect(&port_, &QSerialPort::readyRead, this, &QtSerialPort::onReadyRead);
     // Queued: a write that fails hands the loss over from the event loop, never from inside the
     // caller's write (a stop written in the middle of decoding a packet).
@@ -95,49 +79,30 @@ bool QtSerialPort::portOpen() const
     return port_.isOpen();
 }
 
-QString QtSerialPort::portText() const
-{
-    if (!devicePath_.isEmpty())
-        return device_;
-    return tr("Port %1 (%2)").arg(commPort()).arg(device_);
-}
-
 bool QtSerialPort::openDevice()
 {
-    const PortDevice target =
-        devicePath_.isEmpty() ? portDevice(commPort()) : PortDevice{devicePath_, QString()};
-    device_ = target.device;
-    refusal_ = OpenRefusal::None;
-    if (!target.problem.isEmpty()) {
-        refusal_ = OpenRefusal::NoDevice;
-        setError(target.problem);
+    if (!chooseDevice())
         return false;
-    }
 
-    port_.setPortName(device_);
+    port_.setPortName(device());
     if (!port_.open(QIODevice::ReadWrite)) {
         const QSerialPort::SerialPortError why = port_.error();
         const QString detail = port_.errorString();
         port_.clearError();
         if (why == QSerialPort::PermissionError) {
-            refusal_ = accessRefusal(device_) == AccessRefusal::Busy ? OpenRefusal::Busy
-                                                                     : OpenRefusal::NotAllowed;
-            setError(accessRefusedMessage(commPort(), device_));
-        } else if (why == QSerialPort::DeviceNotFoundError) {
-            refusal_ = OpenRefusal::NoDevice;
-            setError(missingDeviceMessage(commPort(), device_));
-        } else {
-            refusal_ = OpenRefusal::Other;
-            setError(tr("%1 cannot be opened: %2.").arg(portText(), detail));
+            return refuse(accessRefusal(device()) == AccessRefusal::Busy ? OpenRefusal::Busy
+                                                                         : OpenRefusal::NotAllowed,
+                          accessRefusedMessage(commPort(), device()));
         }
-        return false;
+        if (why == QSerialPort::DeviceNotFoundError)
+            return refuse(OpenRefusal::NoDevice, missingDeviceMessage(commPort(), device()));
+        return refuse(OpenRefusal::Other, tr("%1 cannot be opened: %2.").arg(portText(), detail));
     }
 
     if (!applyLineSettings()) {
-        refusal_ = OpenRefusal::Settings;
         const QSignalBlocker quiet(port_);
         port_.close();
-        return false;
+        return refuse(OpenRefusal::Settings, errorString());
     }
     hangUp_.watch(port_.handle());
     return true;
@@ -179,7 +144,7 @@ bool QtSerialPort::applyLineSettings()
 
 void QtSerialPort::closeDevice()
 {
-    quiet_.stop();
+    settle(false);
     hangUp_.stop();
     if (!port_.isOpen())
         return;
@@ -236,14 +201,6 @@ void QtSerialPort::onReadyRead()
     arrive(port_.readAll());
 }
 
-void QtSerialPort::settle(bool start)
-{
-    if (start)
-        quiet_.start(settle_);
-    else
-        quiet_.stop();
-}
-
 void QtSerialPort::onError(QSerialPort::SerialPortError error)
 {
     // A vanished device keeps failing every read until the port is closed: close at the first.
@@ -271,17 +228,14 @@ void QtSerialPort::onHangUp()
 
 void QtSerialPort::loseDevice()
 {
-    quiet_.stop();
+    settle(false);
     hangUp_.stop();
     {
         const QSignalBlocker quiet(port_);
         port_.clearError();
         port_.close();
     }
-    reportDeviceLost(
-        tr("%1 is gone: the device was unplugged, switched off or stopped working. Connect again "
-           "once it is back.")
-            .arg(portText()));
+    reportDeviceLost(lostMessage());
 }
 
 } // namespace velmora::link
