@@ -1,9 +1,16 @@
 #include "link/portnames.h"
 
+#include <QMap>
 #include <QRegularExpression>
-#include <QSerialPortInfo>
 
 #include <algorithm>
+
+// clang-format off
+#include <windows.h>
+#include <initguid.h>
+#include <devguid.h>
+#include <setupapi.h>
+// clang-format on
 
 namespace velmora::link
 {
@@ -43,29 +50,97 @@ QString accessRefusedMessage(int number, const QString &device)
         .arg(device);
 }
 
-bool oneAndHalfStopBits(int, QSerialPort::StopBits *stop)
+namespace
 {
-    *stop = QSerialPort::OneAndHalfStop;
-    return true;
+
+QString registryText(HKEY key, const wchar_t *name)
+{
+    wchar_t text[256] = {};
+    DWORD size = sizeof text - sizeof(wchar_t);
+    DWORD type = 0;
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE *>(text), &size) !=
+            ERROR_SUCCESS ||
+        type != REG_SZ)
+        return QString();
+    return QString::fromWCharArray(text);
 }
 
-void drainOutput(QSerialPort &, int)
+// The system's own list of present serial ports: device object -> COM name. Wine fills it in
+// from its dosdevices links too.
+QStringList serialCommNames()
 {
-    // Nothing beyond waitForBytesWritten, which already waited for the driver to take the bytes.
+    QStringList names;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return names;
+    for (DWORD i = 0;; ++i) {
+        wchar_t valueName[256];
+        DWORD nameLength = 255;
+        wchar_t data[256] = {};
+        DWORD size = sizeof data - sizeof(wchar_t);
+        DWORD type = 0;
+        const LONG r = RegEnumValueW(key, i, valueName, &nameLength, nullptr, &type,
+                                     reinterpret_cast<BYTE *>(data), &size);
+        if (r == ERROR_NO_MORE_ITEMS)
+            break;
+        if (r == ERROR_SUCCESS && type == REG_SZ)
+            names << QString::fromWCharArray(data);
+    }
+    RegCloseKey(key);
+    return names;
 }
+
+// COM name -> the name Device Manager shows under "Ports (COM & LPT)".
+QMap<QString, QString> friendlyNames()
+{
+    QMap<QString, QString> names;
+    const HDEVINFO set =
+        SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+    if (set == INVALID_HANDLE_VALUE)
+        return names;
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
+        const HKEY key = SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        const QString port = registryText(key, L"PortName");
+        RegCloseKey(key);
+        wchar_t text[256] = {};
+        if (port.isEmpty() || !SetupDiGetDeviceRegistryPropertyW(
+                                  set, &info, SPDRP_FRIENDLYNAME, nullptr,
+                                  reinterpret_cast<BYTE *>(text), sizeof text - 2, nullptr))
+            continue;
+        // "USB Serial Port (COM3)": the COM name is shown beside it already.
+        QString name = QString::fromWCharArray(text);
+        name.remove(QStringLiteral(" (%1)").arg(port));
+        names.insert(port.toUpper(), name);
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return names;
+}
+
+} // namespace
 
 QList<PortChoice> availablePorts()
 {
     static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]{0,4})$"),
                                             QRegularExpression::CaseInsensitiveOption);
+    const QMap<QString, QString> friendly = friendlyNames();
+    QStringList names = serialCommNames();
+    for (auto it = friendly.keyBegin(); it != friendly.keyEnd(); ++it) {
+        if (!names.contains(*it, Qt::CaseInsensitive))
+            names << *it;
+    }
     QList<PortChoice> ports;
-    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos) {
-        const QRegularExpressionMatch m = comName.match(info.portName());
+    for (const QString &name : std::as_const(names)) {
+        const QRegularExpressionMatch m = comName.match(name);
         const int number = m.hasMatch() ? m.captured(1).toInt() : 0;
-        ports.append({number <= 32767 ? number : 0, info.portName(), info.description()});
+        ports.append({number <= 32767 ? number : 0, name, friendly.value(name.toUpper())});
     }
     std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
     return ports;
 }
 
