@@ -15,12 +15,11 @@ namespace velmora::link
 namespace
 {
 
-// A read completes as soon as any byte is there (both MAXDWORD below), or with nothing after
-// this long, and is then armed again.
-constexpr DWORD kReadTimeoutMs = 5000;
-// A read that ends empty much sooner than that ran into the end of the line: the far end of a
-// pseudo-terminal under Wine closed, which no error reports.
-constexpr qint64 kEmptyReadIsHangUpMs = kReadTimeoutMs / 2;
+// A read waits for its first byte as long as it takes, then ends at the first gap of this long
+// between bytes. (The documented "return at once with what is there" combination of MAXDWORD
+// timeouts is not honoured by Wine over a pseudo-terminal: its reads waited out the whole
+// timeout with the answer there.)
+constexpr DWORD kReadGapMs = 1;
 
 QString systemMessage(DWORD code)
 {
@@ -72,7 +71,6 @@ struct WinSerialPort::Io {
     HANDLE readEvent = nullptr;
     std::unique_ptr<Read> read;
     bool reading = false;
-    QElapsedTimer armedAt;
     std::unique_ptr<QWinEventNotifier> notifier;
     std::list<Write> writes;
     // Bumped at every close, so a loss queued for one session cannot close the next.
@@ -123,9 +121,7 @@ bool WinSerialPort::openDevice()
     }
     SetupComm(handle, kReadChunk, kReadChunk);
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
-    timeouts.ReadTotalTimeoutConstant = kReadTimeoutMs;
+    timeouts.ReadIntervalTimeout = kReadGapMs;
     if (!SetCommTimeouts(handle, &timeouts)) {
         const DWORD why = GetLastError();
         shutDown();
@@ -213,7 +209,6 @@ bool WinSerialPort::armRead()
     ResetEvent(io.readEvent);
     io.read->ov = OVERLAPPED{};
     io.read->ov.hEvent = io.readEvent;
-    io.armedAt.start();
     // A read that completes at once still signals the event; it is taken in onReadDone either way.
     if (ReadFile(io.handle, io.read->buffer, kReadChunk, nullptr, &io.read->ov) ||
         GetLastError() == ERROR_IO_PENDING) {
@@ -240,19 +235,19 @@ void WinSerialPort::onReadDone()
         return;
     }
     io.reading = false;
-    const qint64 waited = io.armedAt.elapsed();
-    const QByteArray bytes(io.read->buffer, static_cast<qsizetype>(got));
-    if (got == 0 && waited < kEmptyReadIsHangUpMs) {
-        loseDevice(tr("hang-up (a read ended empty after %1 ms)").arg(waited));
+    // Without a total timeout a read cannot end empty while the line is there; armed again it
+    // would only end empty again, at once.
+    if (got == 0) {
+        loseDevice(tr("hang-up (a read ended with nothing)"));
         return;
     }
+    const QByteArray bytes(io.read->buffer, static_cast<qsizetype>(got));
     // Armed again before the bytes are handed on: a handler may close the port meanwhile.
     if (!armRead()) {
         loseDevice(tr("read failed: %1").arg(errorString()));
         return;
     }
-    if (got > 0)
-        arrive(bytes);
+    arrive(bytes);
 }
 
 bool WinSerialPort::writeDevice(const QByteArray &bytes)

@@ -10,8 +10,8 @@ namespace velmora::link
 // The console's port over a Windows COM port, through the Win32 communications API: the
 // settings into a DCB at each open, RTS through EscapeCommFunction, handshaking off, and one
 // overlapped read kept armed all the time the port is open. The comm timeouts make that read
-// complete as soon as any byte is there; its event wakes the event loop (QWinEventNotifier), so
-// no thread polls and nothing waits on WaitCommEvent.
+// complete once bytes have come and the line pauses; its event wakes the event loop
+// (QWinEventNotifier), so no thread polls and nothing waits on WaitCommEvent.
 //
 // Receive events come as SerialPort::arrive says, the settle time kept by a timer here. A read
 // or write that fails the way a removed adapter makes it fail closes the port and reports the
