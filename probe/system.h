@@ -44,7 +44,8 @@ QStringList stableNames();
 
 // The link through which port number names its device, or empty where it names it directly.
 QString portLinkOf(int number);
-// Whether a device path the operator gave certainly names nothing.
+// Whether a device path the operator gave certainly names nothing. On Windows a bare device
+// name (COM3) is left to the open.
 bool deviceMissing(const QString &path);
 
 } // namespace velmora::probe

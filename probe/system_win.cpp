@@ -129,18 +129,12 @@ QString portLinkOf(int)
 
 bool deviceMissing(const QString &path)
 {
-    if (QFileInfo::exists(path))
+    const QString name = path.startsWith(QLatin1String("\\\\.\\")) ? path.mid(4) : path;
+    // A device name such as COM3 is the open's to find: Wine, for one, opens COM ports that
+    // no list of device names shows.
+    if (!name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\')))
         return false;
-    QString name = path;
-    if (name.startsWith(QLatin1String("\\\\.\\")))
-        name = name.mid(4);
-    if (name.contains(QLatin1Char('/')) || name.contains(QLatin1Char('\\')))
-        return true;
-    // A device name such as COM3 lives in the system's DOS device names, where the open looks.
-    // Only a plain "no such name" counts: anything else is the open's to find out.
-    wchar_t target[1024];
-    return QueryDosDeviceW(reinterpret_cast<LPCWSTR>(name.utf16()), target, 1024) == 0 &&
-           GetLastError() == ERROR_FILE_NOT_FOUND;
+    return !QFileInfo::exists(path);
 }
 
 } // namespace velmora::probe
