@@ -1,9 +1,9 @@
 #include "probe/findings.h"
 
 #include "link/portnames.h"
+#include "probe/advice.h"
 #include "probe/system.h"
 
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -49,11 +49,7 @@ QStringList portList()
     for (const link::PortChoice &p : ports)
         lines << QStringLiteral("  ") + link::portChoiceLine(p);
     const QStringList stable = stableNames();
-    if (stable.isEmpty())
-        lines << QStringLiteral("No stable names under /dev/serial/by-id (no USB serial "
-                                "adapter is plugged in).");
-    else
-        lines << QStringLiteral("Stable names under /dev/serial/by-id:");
+    lines << stableNamesHeading(!stable.isEmpty());
     for (const QString &s : stable)
         lines << QStringLiteral("  ") + s;
     return lines;
@@ -94,66 +90,34 @@ Report usage(Findings &f, const QString &why)
 Report noSuchPort(Findings &f, const QString &diagnosis, const QString &problem)
 {
     f.report.details << problem << portList();
-    f.report.todo << QStringLiteral("Run the probe again with one of the port numbers above "
-                                    "(or a device path).");
-    const QString folder = link::portLinkFolder();
-    if (!folder.isEmpty())
-        f.report.todo << QStringLiteral("To give a device a number N, link it as comN in %1, "
-                                        "best by its stable name: ln -s "
-                                        "/dev/serial/by-id/... %1/comN")
-                             .arg(folder);
+    f.report.todo << noSuchPortTodo();
     return f.finish(NoSuchPort, diagnosis);
 }
 
 Report wentAway(Findings &f)
 {
     f.report.details << QStringLiteral("The port reported: %1").arg(f.lost) << portList();
-    f.report.todo << QStringLiteral(
-        "Check the adapter's plug and cable (a loose USB plug, a robot that switched "
-        "off its Bluetooth adapter), plug it in again and run the probe again; a USB "
-        "adapter can come back under another name, its /dev/serial/by-id name stays.");
+    f.report.todo << wentAwayTodo();
     return f.finish(NoSuchPort,
                     QStringLiteral("%1 went away in the middle of the walk.").arg(f.device));
 }
 
 Report notAllowed(Findings &f)
 {
-    const DeviceAccess a = deviceAccess(f.device);
-    f.report.details << QStringLiteral("%1 belongs to user %2 and group %3, mode %4.")
-                            .arg(f.device, a.owner, a.group, a.mode);
-    if (a.inGroupListed && !a.inGroupNow)
-        f.report.details << QStringLiteral("You (%1) are listed in the group %2, but this "
-                                           "login does not have it yet.")
-                                .arg(a.user, a.group);
-    else
-        f.report.details << QStringLiteral("You (%1) are %2in the group %3.")
-                                .arg(a.user, a.inGroupNow ? QString() : QStringLiteral("not "),
-                                     a.group);
-    if (!a.groupMayReadWrite) {
-        f.report.details << QStringLiteral("The group %1 may not read and write it either; "
-                                           "only %2 may.")
-                                .arg(a.group, a.owner);
-        f.report.todo << QStringLiteral(
-                             "Run the probe and the console as %1, or give a group read and "
-                             "write access with a udev rule, for example: "
-                             "KERNEL==\"%2\", GROUP=\"dialout\", MODE=\"0660\"; then join "
-                             "that group (sudo adduser %3 dialout) and log out and in again.")
-                             .arg(a.owner, QFileInfo(f.device).fileName(), a.user);
-    } else if (a.inGroupListed && !a.inGroupNow) {
-        f.report.todo << QStringLiteral("Log out and in again: a new group counts only from a "
-                                        "new login.");
-    } else {
-        f.report.todo << QStringLiteral("Join the group: sudo adduser %1 %2").arg(a.user, a.group)
-                      << QStringLiteral("Then log out and in again: the new group counts only "
-                                        "from a new login.");
+    const std::optional<DeviceAccess> a = deviceAccess(f.device);
+    const Advice advice = notAllowedAdvice(f.device, a);
+    f.report.details << advice.details;
+    f.report.todo << advice.todo;
+    // Owner, group and mode exist only where the system gives devices such things.
+    if (a) {
+        QJsonObject access;
+        access[QStringLiteral("owner")] = a->owner;
+        access[QStringLiteral("group")] = a->group;
+        access[QStringLiteral("mode")] = a->mode;
+        access[QStringLiteral("user")] = a->user;
+        access[QStringLiteral("in_group")] = a->inGroupNow;
+        f.report.facts[QStringLiteral("access")] = access;
     }
-    QJsonObject access;
-    access[QStringLiteral("owner")] = a.owner;
-    access[QStringLiteral("group")] = a.group;
-    access[QStringLiteral("mode")] = a.mode;
-    access[QStringLiteral("user")] = a.user;
-    access[QStringLiteral("in_group")] = a.inGroupNow;
-    f.report.facts[QStringLiteral("access")] = access;
     return f.finish(NotAllowed,
                     QStringLiteral("You may not open %1: permission denied.").arg(f.device));
 }
@@ -182,29 +146,14 @@ Report busy(Findings &f)
         if (h.lockFile)
             line += QStringLiteral(" (it holds the lock file %1)").arg(lockFileOf(f.device));
         f.report.details << line + QLatin1Char('.');
-        if (isModemManager(h)) {
-            f.report.details << QStringLiteral("That is ModemManager: it takes new serial "
-                                               "devices for modems and probes them.");
-            f.report.todo << QStringLiteral(
-                "Stop ModemManager: sudo systemctl stop ModemManager (sudo systemctl disable "
-                "--now ModemManager keeps it off; or keep it away from the adapter with a "
-                "udev rule, see the README).");
-        } else if (isSerialConsole(h)) {
-            f.report.details << QStringLiteral("That is a serial console (a login prompt) on "
-                                               "this port.");
-            f.report.todo << QStringLiteral("Stop it: sudo systemctl stop "
-                                            "serial-getty@%1.service (and disable it to keep "
-                                            "it off).")
-                                 .arg(QFileInfo(f.device).fileName());
-        } else {
-            f.report.todo << QStringLiteral("Close that program, or end it: kill %1").arg(h.pid);
-        }
+        const Advice advice = holderAdvice(h, f.device);
+        f.report.details << advice.details;
+        f.report.todo << advice.todo;
     }
     if (!anyBlocker) {
-        f.report.details << QStringLiteral("No process that this user can see holds it.");
-        f.report.todo << QStringLiteral("Processes of other users are hidden from you: run "
-                                        "sudo velmora-probe %1 to see who holds it.")
-                             .arg(f.request.port);
+        const Advice advice = noHolderAdvice(f.device, f.request.port);
+        f.report.details << advice.details;
+        f.report.todo << advice.todo;
     }
     f.report.facts[QStringLiteral("holders")] = list;
     return f.finish(Busy, QStringLiteral("%1 is busy: another program has it open.").arg(f.device));
@@ -274,10 +223,7 @@ Report silent(Findings &f, const QList<int> &speeds)
         f.report.details << QStringLiteral("3. The adapter answers, so the link to it works: "
                                            "check that it sits firmly in the robot's port.");
     else
-        f.report.details << QStringLiteral(
-            "3. The cable: TX and RX swapped (a null-modem cable or adapter swaps them) or "
-            "not connected; or the Bluetooth adapter is not paired, or its RFCOMM device is "
-            "not bound (bluetoothctl, rfcomm bind).");
+        f.report.details << QStringLiteral("3. %1").arg(cableCause());
     // A robot at an untried speed hears only garbled requests and stays silent too.
     f.report.details << QStringLiteral("4. %1").arg(otherSpeedCause(f.request));
     f.report.todo << QStringLiteral("Go through the causes above in order; the probe takes "
@@ -304,11 +250,7 @@ Report notTheRobot(Findings &f)
     const QString speed = QStringLiteral("Wrong speed: none of the speeds tried gave the "
                                          "robot's answer. %1")
                               .arg(otherSpeedCause(f.request));
-    const QString other =
-        QStringLiteral("Another device on this port: %1 may not lead to the robot's adapter "
-                       "(a modem, a GPS receiver, a serial console); check which device the "
-                       "port number points to.")
-            .arg(f.device);
+    const QString other = otherDeviceCause(f.device);
     QStringList causes = looksLikeText ? QStringList{other, speed} : QStringList{speed, other};
     for (const Garbage &g : f.garbage) {
         const qsizetype at = answerInside(g.bytes);

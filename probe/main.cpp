@@ -1,7 +1,8 @@
 // velmora-probe: walks the serial line to the robot step by step and says why nothing comes
-// back. Qt Core and Qt SerialPort only, so it runs on a board without a display.
+// back. Qt Core and the console's port code only, so it runs on a board without a display.
 
 #include "link/deviceport.h"
+#include "probe/advice.h"
 #include "probe/walk.h"
 
 #include <QCoreApplication>
@@ -24,6 +25,7 @@ QString adapterNames(const QString &separator, velmora::link::AdapterKind kind =
     return names.join(separator);
 }
 
+// Exit statuses 3 and 4 are worded by the system's advice.
 const char kOptions[] =
     "  --settings TEXT   the console's settings text (default 57600,n,8,1)\n"
     "  --json            one JSON object instead of sentences\n"
@@ -32,8 +34,8 @@ const char kOptions[] =
     "  0  the robot answers: its settings, battery, bumpers, cliffs and wheel drops\n"
     "  1  the probe could not run (wrong arguments, settings or port refused)\n"
     "  2  no such port (or it went away during the walk): the ports that exist\n"
-    "  3  not allowed to open the port: its owner, group and mode, and how to join\n"
-    "  4  busy: which process holds the port, and how to free it\n"
+    "  3  %1\n"
+    "  4  %2\n"
     "  5  silent at every speed: what was tried, and the likely causes in order\n"
     "  6  something answers, but not as the robot: a sample, and the likely cause\n";
 
@@ -83,13 +85,13 @@ QString help()
         QString(),
     };
     const QString options =
-        QStringLiteral("  PORT              a port number as the console takes it, or a device "
-                       "path\n"
-                       "  --adapter NAME    %1 (wake-up by RTS, the default) or %2 (AT lines)\n")
-            .arg(adapterNames(QStringLiteral(" or "), velmora::link::AdapterKind::Wired),
+        QStringLiteral("  PORT              %1\n"
+                       "  --adapter NAME    %2 (wake-up by RTS, the default) or %3 (AT lines)\n")
+            .arg(portHelp(),
+                 adapterNames(QStringLiteral(" or "), velmora::link::AdapterKind::Wired),
                  adapterNames(QStringLiteral(" or "), velmora::link::AdapterKind::Wexbin));
     return lines.join(QLatin1Char('\n')) + QLatin1Char('\n') + options +
-           QString::fromLatin1(kOptions);
+           QString::fromLatin1(kOptions).arg(notAllowedHelp(), busyHelp());
 }
 
 void print(const QString &text)

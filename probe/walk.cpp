@@ -2,11 +2,11 @@
 
 #include "link/portnames.h"
 #include "probe/findings.h"
+#include "probe/system.h"
 #include "protocol/sci.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QFileInfo>
 #include <QTimer>
 
 #include <algorithm>
@@ -150,17 +150,15 @@ private:
                 noSuchPort(f_, QStringLiteral("There is no port %1.").arg(number), target.problem);
                 return false;
             }
-            const QFileInfo linkFile(
-                QStringLiteral("%1/com%2").arg(link::portLinkFolder()).arg(number));
-            f_.step(linkFile.isSymLink()
-                        ? QStringLiteral("Port %1 is %2, through the link %3.")
-                              .arg(number)
-                              .arg(f_.device, linkFile.filePath())
-                        : QStringLiteral("Port %1 is %2.").arg(number).arg(f_.device));
+            const QString linkPath = portLinkOf(number);
+            f_.step(linkPath.isEmpty() ? QStringLiteral("Port %1 is %2.").arg(number).arg(f_.device)
+                                       : QStringLiteral("Port %1 is %2, through the link %3.")
+                                             .arg(number)
+                                             .arg(f_.device, linkPath));
         } else {
             opener_.useDevicePath(request_.port);
             f_.device = request_.port;
-            if (!QFileInfo::exists(f_.device)) {
+            if (deviceMissing(f_.device)) {
                 noSuchPort(f_, QStringLiteral("There is no device %1.").arg(f_.device),
                            QStringLiteral("%1 does not exist.").arg(f_.device));
                 return false;

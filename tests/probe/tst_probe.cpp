@@ -59,7 +59,8 @@ private slots:
                            "none is on",
                            "as given",
                            "passive mode",
-                           "no RTS line"}
+                           "no RTS line",
+                           "through the link"}
             << 0;
         QTest::newRow("robot at 115200, default settings")
             << QStringList{"--baud", "115200"} << QString() << QStringList{} << Rig::None << 0

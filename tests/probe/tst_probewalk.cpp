@@ -30,6 +30,15 @@ const QByteArray kAnswer = QByteArray::fromHex("00 00 00 00 00 00 00 00 00 00 ff
                                                "00 3e 6a ff 88 19 09 c4 0a 8c");
 const QString kRefused = QStringLiteral("The device refused the open.");
 
+// The walk ends in the same diagnosis everywhere; what to do is in the system's own words.
+#ifdef Q_OS_WIN
+const QString kNotAllowedWords = QStringLiteral("no permissions to grant");
+const QString kNoHolderWords = QStringLiteral("Windows does not tell which program holds");
+#else
+const QString kNotAllowedWords = QStringLiteral("%1 belongs to user");
+const QString kNoHolderWords = QStringLiteral("No process that this user can see holds it.");
+#endif
+
 using Writes = QList<QByteArray>;
 
 Writes wexbinWake()
@@ -270,10 +279,10 @@ private slots:
             << Writes{} << QStringList{kRefused, "Run the probe again with one of the port"};
         QTest::newRow("open refused: not allowed")
             << Scene{.refusal = Refusal::NotAllowed} << 3 << "You may not open %1: permission"
-            << QList<int>{} << Writes{} << QStringList{"%1 belongs to user"};
+            << QList<int>{} << Writes{} << QStringList{kNotAllowedWords};
         QTest::newRow("open refused: busy")
             << Scene{.refusal = Refusal::Busy} << 4 << "%1 is busy" << QList<int>{} << Writes{}
-            << QStringList{"No process that this user can see holds it."};
+            << QStringList{kNoHolderWords};
         QTest::newRow("open refused: settings")
             << Scene{.refusal = Refusal::Settings} << 1 << kRefused << QList<int>{} << Writes{}
             << QStringList{"See velmora-probe --help."};

@@ -1,5 +1,7 @@
 #include "probe/system.h"
 
+#include "link/portnames.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -11,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace velmora::probe
@@ -44,7 +47,7 @@ int ptyIndex(const QString &device)
 
 } // namespace
 
-DeviceAccess deviceAccess(const QString &device)
+std::optional<DeviceAccess> deviceAccess(const QString &device)
 {
     DeviceAccess a;
     // getpwuid hands back one static record: keep what is needed before the next call.
@@ -149,16 +152,15 @@ QStringList stableNames()
     return names;
 }
 
-bool isModemManager(const Holder &h)
+QString portLinkOf(int number)
 {
-    return h.name == QLatin1String("ModemManager") ||
-           h.command.contains(QLatin1String("ModemManager"));
+    const QFileInfo file(QStringLiteral("%1/com%2").arg(link::portLinkFolder()).arg(number));
+    return file.isSymLink() ? file.filePath() : QString();
 }
 
-bool isSerialConsole(const Holder &h)
+bool deviceMissing(const QString &path)
 {
-    static const QRegularExpression getty(QStringLiteral("^(a|mini|m)?getty$"));
-    return getty.match(h.name).hasMatch();
+    return !QFileInfo::exists(path);
 }
 
 } // namespace velmora::probe
