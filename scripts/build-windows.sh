@@ -57,8 +57,11 @@ wine_run=$build/wine-run.sh
 check=$(mktemp -d)
 trap 'rm -rf "$check"' EXIT
 (cd "$check" && unzip -q "$root/$zip")
-VELMORA_WINE_BARE=1 "$wine_run" "$check/velmora-$version-windows-x64/velmora.exe" --font-fit
-VELMORA_WINE_BARE=1 "$wine_run" "$check/velmora-$version-windows-x64/velmora-probe.exe" --help \
+fit=$(QT_QPA_PLATFORM=windows VELMORA_WINE_BARE=1 "$wine_run" \
+    "$check/velmora-$version-windows-x64/velmora.exe" --font-fit 2>/dev/null)
+echo "windows: $fit"
+QT_QPA_PLATFORM=windows VELMORA_WINE_BARE=1 "$wine_run" \
+    "$check/velmora-$version-windows-x64/velmora-probe.exe" --help \
     >/dev/null
 echo "== windows: the unpacked zip starts under Wine =="
 

@@ -15,7 +15,7 @@ VELMORA_BENCH_DEPS=(xvfb xauth xdotool python3 python3-serial libx11-6 libxtst6
     dbus-daemon at-spi2-core python3-gi gir1.2-atspi-2.0)
 # What the Windows build adds: the MinGW-w64 cross compiler (POSIX threads, as Qt needs), Wine to
 # run the programs and tests, Debian's source package tools for Qt's source, and zip.
-VELMORA_WINDOWS_DEPS=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 dpkg-dev zip
+VELMORA_WINDOWS_DEPS=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 dpkg-dev zip unzip
     python3)
 
 velmora_install_deps() {

@@ -17,10 +17,14 @@ while [ $# -gt 0 ]; do
     case $1 in
     --out) out=$2; shift 2 ;;
     --fonts) font_packages=$2; shift 2 ;;
+    --wine) wine_build=$2; shift 2 ;;
     *) break ;;
     esac
 done
 build=${1:-build/dev}
+# --wine DIR: the console of that Windows build (scripts/build-windows.sh) under Wine, against
+# this build's simulator on COM$port.
+wine_build=${wine_build:-}
 scale=${QT_SCALE_FACTOR:-1}
 
 if [ -z "${VELMORA_IN_XVFB:-}" ]; then
@@ -31,7 +35,7 @@ if [ -z "${VELMORA_IN_XVFB:-}" ]; then
     cmake --build "$build" --target velmora velmora-sim -j2 >/dev/null
     # Run the rest again inside a fresh virtual X server.
     VELMORA_IN_XVFB=1 exec xvfb-run -a -s "-screen 0 1600x1200x24" "$self" --out "$out" \
-        --fonts "$font_packages" "$build"
+        --fonts "$font_packages" ${wine_build:+--wine "$wine_build"} "$build"
 fi
 
 work=$(mktemp -d)
@@ -60,10 +64,16 @@ trap cleanup EXIT
 export FONTCONFIG_FILE=$work/fonts.conf
 export XDG_CONFIG_HOME=$work
 
-fit=$("$build/console/velmora" --font-fit) || { echo "screenshot: $fit" >&2; exit 1; }
+console=("$build/console/velmora")
+if [ -n "$wine_build" ]; then
+    export QT_QPA_PLATFORM=windows
+    console=("$wine_build/wine-run.sh" "$wine_build/velmora.exe")
+fi
+fit=$("${console[@]}" --font-fit 2>/dev/null) || { echo "screenshot: $fit" >&2; exit 1; }
 echo "screenshot: fonts $font_packages, scale $scale: $fit"
 
 port=7
+[ -n "$wine_build" ] && port=99
 mkfifo "$work/sim-in"
 "$build/sim/velmora-sim" --port "$port" --quiet <"$work/sim-in" >"$work/sim-out" &
 sim_pid=$!
@@ -73,8 +83,13 @@ for _ in $(seq 50); do
     sleep 0.1
 done
 grep -q "ready on port $port" "$work/sim-out" || { echo "screenshot: simulator not ready" >&2; exit 1; }
+if [ -n "$wine_build" ]; then
+    prefix=$(sed -n 's/^export WINEPREFIX=${WINEPREFIX:-\(.*\)}$/\1/p' "$wine_build/wine-run.sh")
+    ln -sfn "$(sed -n 's/.*ready on port [0-9]* (\(.*\)).*/\1/p' "$work/sim-out")" \
+        "$prefix/dosdevices/com$port"
+fi
 
-"$build/console/velmora" &
+"${console[@]}" &
 app_pid=$!
 win=$(xdotool search --sync --onlyvisible --name '^Velmora$' | head -n1)
 # The client area is 578 x 278 below the menu bar, whatever height the menu bar has; the

@@ -72,7 +72,7 @@ velmora_qt_for_windows() {
     local upstream=${version%%+*}
     upstream=${upstream%%-*}
     local prefix=$cache/qt-$upstream-mingw
-    local key="$version ${VELMORA_QT_WINDOWS_OPTIONS[*]}"
+    local key="$version ${VELMORA_QT_WINDOWS_OPTIONS[*]} file-prefix-map"
     if [ -f "$prefix/velmora-stamp" ] && [ "$(cat "$prefix/velmora-stamp")" = "$key" ]; then
         echo "Qt $upstream for Windows: reusing $prefix" >&2
         echo "$prefix"
@@ -88,10 +88,14 @@ velmora_qt_for_windows() {
     local src
     src=$(find "$cache/src" -maxdepth 1 -mindepth 1 -type d -name 'qt6-base-*' | head -1)
     (cd "$src" && velmora_patch_qt_source) >&2
+    # Qt keeps source paths for its assertion messages: relative ones, so no path of this machine
+    # ships in its DLLs.
     (cd "$cache/build" &&
         "$src/configure" -prefix "$prefix" "${VELMORA_QT_WINDOWS_OPTIONS[@]}" -- -G Ninja \
             -DCMAKE_TOOLCHAIN_FILE="$cache/mingw-w64.cmake" \
-            -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake >"$cache/configure.log" 2>&1) ||
+            -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+            -DCMAKE_C_FLAGS="-ffile-prefix-map=$cache=." \
+            -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$cache=." >"$cache/configure.log" 2>&1) ||
         { tail -40 "$cache/configure.log" >&2; return 1; }
     cmake --build "$cache/build" -j "$(nproc)" >"$cache/build.log" 2>&1 ||
         { tail -40 "$cache/build.log" >&2; return 1; }
