@@ -71,7 +71,7 @@ velmora_qt_for_windows() {
     version=$(dpkg-query -W -f='${Version}' qt6-base-dev)
     local upstream=${version%%+*}
     upstream=${upstream%%-*}
-    local prefix=$cache/qt-$upstream-mingw
+    local prefix=$cache/qt-$upstream-windows-x64
     local key="$version ${VELMORA_QT_WINDOWS_OPTIONS[*]} file-prefix-map"
     if [ -f "$prefix/velmora-stamp" ] && [ "$(cat "$prefix/velmora-stamp")" = "$key" ]; then
         echo "Qt $upstream for Windows: reusing $prefix" >&2
