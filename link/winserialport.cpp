@@ -164,6 +164,14 @@ bool WinSerialPort::applyLineSettings()
     const LineSettings &s = lineSettings();
     dcb.fBinary = TRUE;
     dcb.BaudRate = static_cast<DWORD>(s.baud);
+    // Each step sends the whole DCB, so the first one goes with 8 data bits, no parity and one
+    // stop bit rather than what the line was left with: Wine reads back a parity that a
+    // pseudo-terminal half kept (odd without the enable bit) as a value it then refuses, which
+    // would fail the baud rate of every later open.
+    dcb.Parity = NOPARITY;
+    dcb.fParity = FALSE;
+    dcb.ByteSize = 8;
+    dcb.StopBits = ONESTOPBIT;
     if (!apply(tr("the baud rate %1").arg(s.baud)))
         return false;
     dcb.Parity = dcbParity(s.parity);
