@@ -174,6 +174,19 @@ bool WinSerialPort::applyLineSettings()
     dcb.StopBits = ONESTOPBIT;
     if (!apply(tr("the baud rate %1").arg(s.baud)))
         return false;
+    // Wine takes a speed that has no termios constant (14400, 28800 among the robot's) and runs
+    // the line at 38400, saying so only when asked. A UART copes with a few percent.
+    DCB taken{};
+    taken.DCBlength = sizeof taken;
+    if (GetCommState(handle, &taken) &&
+        qAbs(static_cast<qint64>(taken.BaudRate) - s.baud) > s.baud / 32) {
+        setError(tr("%1 refused the baud rate %2 (its driver set %3 instead); the port was not "
+                    "opened.")
+                     .arg(portText())
+                     .arg(s.baud)
+                     .arg(taken.BaudRate));
+        return false;
+    }
     dcb.Parity = dcbParity(s.parity);
     dcb.fParity = s.parity == Parity::None ? FALSE : TRUE;
     if (!apply(parityName(s.parity)))
