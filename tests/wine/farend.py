@@ -7,10 +7,12 @@ Makes a pseudo-terminal, links its slave as COM<port> in the Wine prefix, runs t
   #hello                  -> "=hello <slave>"
   #termios                -> "=termios ospeed=57600 ispeed=57600 csize=8 parenb=0 parodd=0 ..."
                              (the slave's settings as the kernel holds them)
-  #sink N                 -> takes the next N bytes raw, then "=sink <count> <sha256>"
+  #sink N [quiet]         -> takes the next N bytes raw, then "=sink <count> <sha256>" (quiet:
+                             kept for #lastsink only)
   #answer P1,P2,... [gap MS] [seed S]
                           -> writes filler bytes in pieces of P1, P2... bytes, MS apart
   #lastsink               -> the reply of the last #sink again (for bytes sent just before a close)
+  #pause MS               -> "=paused MS", then reads nothing for MS, as a robot busy elsewhere
   #hangup [MS]            -> after MS, closes the line as a robot switched off does; a new
                              pseudo-terminal is linked as the same COM port for later opens
   #link N [PATH]          -> links COM<N> to PATH (removes the link without PATH), "=link N"
@@ -111,7 +113,7 @@ class FarEnd:
         self.link = link
         self.line = Line(link)
         self.pending = bytearray()
-        self.sinking = None  # [wanted, bytearray, deadline]
+        self.sinking = None  # [wanted, bytearray, deadline, quiet]
         self.last_sink = "sink none"
         self.extra_links = set()
 
@@ -130,7 +132,10 @@ class FarEnd:
         elif name == "#termios":
             self.reply("termios " + self.line.termios_text())
         elif name == "#sink":
-            self.sinking = [int(args[0]), bytearray(), time.monotonic() + 10]
+            self.sinking = [int(args[0]), bytearray(), time.monotonic() + 10, "quiet" in args]
+        elif name == "#pause":
+            self.reply(f"paused {int(args[0])}")
+            time.sleep(int(args[0]) / 1000)  # what is written meanwhile waits in the line
         elif name == "#lastsink":
             self.reply(self.last_sink)
         elif name == "#link":
@@ -169,7 +174,7 @@ class FarEnd:
         self.pending += data
         while self.pending:
             if self.sinking:
-                wanted, got, _ = self.sinking
+                wanted, got = self.sinking[:2]
                 n = min(wanted - len(got), len(self.pending))
                 got += self.pending[:n]
                 del self.pending[:n]
@@ -192,10 +197,11 @@ class FarEnd:
                 log(f"stray line {text!r}")
 
     def finish_sink(self):
-        _, got, _ = self.sinking
+        got, quiet = self.sinking[1], self.sinking[3]
         self.sinking = None
         self.last_sink = f"sink {len(got)} {hashlib.sha256(got).hexdigest()}"
-        self.reply(self.last_sink)
+        if not quiet:
+            self.reply(self.last_sink)
 
     def poll(self, timeout):
         if self.sinking and time.monotonic() > self.sinking[2]:
@@ -271,6 +277,12 @@ def main():
         log(f"making the Wine prefix {prefix} (once)")
         subprocess.run([wine_binary(), "wineboot", "-i"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    # The server started here, with its output dropped: at exit it lists every object left over,
+    # thousands of lines in the test's log otherwise. One already running is kept.
+    server = os.path.join(os.path.dirname(wine_binary()), "wineserver")
+    if os.access(server, os.X_OK):
+        subprocess.run([server, "-p5"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL)
     dosdevices = os.path.join(prefix, "dosdevices")
     os.makedirs(dosdevices, exist_ok=True)
     link = os.path.join(dosdevices, f"com{opts.port}")

@@ -63,8 +63,13 @@ data = bytes(range(256)) * 40
 os.write(fd, b"#sink %d\n" % len(data) + data)
 sunk = "=sink %d %s" % (len(data), hashlib.sha256(data).hexdigest())
 print(reply(fd) == sunk)
-os.write(fd, b"#lastsink\n")
-print(reply(fd) == sunk)
+os.write(fd, b"#sink 3 quiet\nabc#lastsink\n")
+print(reply(fd) == "=sink 3 " + hashlib.sha256(b"abc").hexdigest())
+os.write(fd, b"#pause 300\n")
+paused = reply(fd)
+start = time.monotonic()
+os.write(fd, b"#hello\n")
+print(paused, reply(fd).startswith("=hello"), time.monotonic() - start > 0.2)
 os.write(fd, b"#link 43 /tmp\n")
 print(reply(fd), os.readlink(link[:-2] + "43"))
 
@@ -106,12 +111,13 @@ class FarEndTest(unittest.TestCase):
                 "=termios ospeed=19200 ispeed=19200 csize=8 parenb=0 parodd=1 cmspar=0 cstopb=1 "
                 "inpck=0 crtscts=0 ixon=0")
             self.assertEqual(lines[2:4], ["True", "True"])
-            self.assertEqual(lines[4], "=link 43 /tmp")
-            self.assertEqual(lines[5], "True [10, 16] True")
+            self.assertEqual(lines[4], "=paused 300 True True")
+            self.assertEqual(lines[5], "=link 43 /tmp")
+            self.assertEqual(lines[6], "True [10, 16] True")
             # The old line is hung up: readable, and read gives end of file or EIO.
-            self.assertIn(lines[6], ("after hangup True b''", "after hangup error 5"))
-            self.assertEqual(lines[7], "=unknown #bogus")
-            self.assertEqual(lines[8], "True")
+            self.assertIn(lines[7], ("after hangup True b''", "after hangup error 5"))
+            self.assertEqual(lines[8], "=unknown #bogus")
+            self.assertEqual(lines[9], "True")
             # Every link it made is gone after the run.
             self.assertEqual(os.listdir(os.path.join(prefix, "dosdevices")), [])
 
