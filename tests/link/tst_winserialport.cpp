@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
 
 #include "../support/qtry.h"
 
@@ -109,16 +110,17 @@ private:
     }
     QString reply() { return reply(*port_); }
 
-    QString ask(const QByteArray &command)
+    static QString ask(WinSerialPort &port, const QByteArray &command)
     {
-        return port_->outputBytes(command + '\n') ? reply() : QString();
+        return port.outputBytes(command + '\n') ? reply(port) : QString();
     }
+    QString ask(const QByteArray &command) { return ask(*port_, command); }
 
     // The slave's termios as the far end reads it: "ospeed" -> "57600", "cstopb" -> "1", ...
-    QMap<QString, QString> farTermios()
+    static QMap<QString, QString> farTermios(WinSerialPort &port)
     {
         QMap<QString, QString> fields;
-        const QStringList words = ask("#termios").split(QLatin1Char(' '));
+        const QStringList words = ask(port, "#termios").split(QLatin1Char(' '));
         if (words.value(0) != QLatin1String("termios"))
             return fields;
         for (const QString &word : words.mid(1))
@@ -145,85 +147,112 @@ private slots:
     }
     void cleanup() { port_.reset(); }
 
-    // What the far end's termios holds after the open. The robot's Baud command knows 12 speeds.
-    // Wine's serial driver gives any speed without a termios constant (14400, 28800, 12345) the
-    // line 38400 instead, and says so when asked; such an open is refused, not left running at
-    // the wrong speed. A pseudo-terminal keeps no parity bit and no word size but 8, and this
-    // machine's kernel refuses (EINVAL, which Wine passes on as error 87) a termios asking for
-    // them as soon as nothing else in it changes: where the parity or data bits step got
-    // through, the next step is refused; expectations below are what this machine does.
+    // What the far end's termios holds after an open, or after an open that was refused part
+    // way. The port under test opens the same line as a second COM port, so the far end can be
+    // asked over the first one whatever became of the second.
+    //
+    // The robot's Baud command knows 12 speeds. Wine's serial driver gives a speed without a
+    // termios constant (14400, 28800, 12345) the line 38400 instead, so such an open is refused.
+    // A pseudo-terminal keeps no parity enable bit and no word size but 8, and this machine's
+    // kernel refuses (EINVAL, error 87 through Wine) a termios asking for them once nothing
+    // else in it changes: the parity step goes through, leaving what Wine made of the parity in
+    // PARODD, CMSPAR and INPCK, and the next step is refused.
     void settingsReachTheLine_data()
     {
         QTest::addColumn<QString>("settings");
-        QTest::addColumn<QString>("termios");   // what the far end sees; empty: the open is refused
+        QTest::addColumn<bool>("opens");
+        QTest::addColumn<QString>("termios");   // what the far end sees afterwards
         QTest::addColumn<QStringList>("named"); // in the refusal
 
-        const QString noParity = QStringLiteral("csize=8 parenb=0 parodd=0 cmspar=0 inpck=0");
+        const QString eightNone = QStringLiteral("csize=8 parenb=0 parodd=0 cmspar=0 inpck=0");
         for (int baud : {300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200}) {
             QTest::addRow("%d baud", baud)
-                << QStringLiteral("%1,n,8,1").arg(baud)
-                << QStringLiteral("ospeed=%1 ispeed=%1 cstopb=0 %2").arg(baud).arg(noParity)
+                << QStringLiteral("%1,n,8,1").arg(baud) << true
+                << QStringLiteral("ospeed=%1 ispeed=%1 cstopb=0 %2").arg(baud).arg(eightNone)
                 << QStringList();
         }
         for (int baud : {14400, 28800, 12345}) {
             QTest::addRow("%d baud, which Wine runs at 38400", baud)
-                << QStringLiteral("%1,n,8,1").arg(baud) << QString()
-                << QStringList{QStringLiteral("the baud rate %1").arg(baud),
-                               QStringLiteral("38400")};
+                << QStringLiteral("%1,n,8,1").arg(baud) << false
+                << QStringLiteral("ospeed=38400 ispeed=38400")
+                << QStringList{QStringLiteral("refused the baud rate %1 (its driver set 38400 "
+                                              "instead)")
+                                   .arg(baud)};
         }
-        QTest::newRow("two stop bits") << "57600,n,8,2"
-                                       << "ospeed=57600 cstopb=1 " + noParity << QStringList();
+        QTest::newRow("two stop bits")
+            << "57600,n,8,2" << true << "ospeed=57600 cstopb=1 " + eightNone << QStringList();
+        // The word size stays 8 on a pseudo-terminal; CSTOPB is what 1.5 stop bits become.
         QTest::newRow("1.5 stop bits with 5 data bits")
-            << "57600,n,5,1.5"
-            << "ospeed=57600 cstopb=1 csize=8 inpck=0" << QStringList();
+            << "57600,n,5,1.5" << true << "ospeed=57600 cstopb=1 csize=8 inpck=0" << QStringList();
         QTest::newRow("1.5 stop bits with 8 data bits")
-            << "57600,n,8,1.5" << QString()
+            << "57600,n,8,1.5" << false << "ospeed=57600 cstopb=0 " + eightNone
             << QStringList{QStringLiteral("cannot use 1.5 stop bits with 8 data bits")};
-        for (const char *parity : {"e", "o", "m", "s"}) {
-            QTest::addRow("parity %s", parity)
-                << QStringLiteral("57600,%1,8,1").arg(QLatin1String(parity)) << QString()
-                << QStringList{QStringLiteral("refused"), QStringLiteral("system error 87")};
-        }
-        QTest::newRow("7 data bits") << "57600,n,7,1" << QString()
+        const QStringList stepAfterParity{QStringLiteral("refused 8 data bits"),
+                                          QStringLiteral("system error 87")};
+        QTest::newRow("even parity")
+            << "57600,e,8,1" << false << "parenb=0 parodd=0 cmspar=0 inpck=1" << stepAfterParity;
+        QTest::newRow("odd parity")
+            << "57600,o,8,1" << false << "parenb=0 parodd=1 cmspar=0 inpck=1" << stepAfterParity;
+        QTest::newRow("mark parity")
+            << "57600,m,8,1" << false << "parenb=0 parodd=1 cmspar=1 inpck=1" << stepAfterParity;
+        QTest::newRow("space parity")
+            << "57600,s,8,1" << false << "parenb=0 parodd=0 cmspar=1 inpck=1" << stepAfterParity;
+        QTest::newRow("7 data bits") << "57600,n,7,1" << false << "csize=8 inpck=0"
                                      << QStringList{QStringLiteral("refused 7 data bits"),
                                                     QStringLiteral("system error 87")};
         QTest::newRow("7 data bits, even parity")
-            << "57600,e,7,1" << QString()
-            << QStringList{QStringLiteral("refused"), QStringLiteral("system error 87")};
+            << "57600,e,7,1" << false << "csize=8 parodd=0 inpck=1"
+            << QStringList{QStringLiteral("refused 7 data bits"),
+                           QStringLiteral("system error 87")};
     }
     void settingsReachTheLine()
     {
         QFETCH(QString, settings);
+        QFETCH(bool, opens);
         QFETCH(QString, termios);
         QFETCH(QStringList, named);
 
-        const bool opened = open(settings);
-        if (termios.isEmpty()) {
-            QVERIFY2(!opened, "opened");
-            QVERIFY(!port_->portOpen());
-            QCOMPARE(port_->openRefusal(), OpenRefusal::Settings);
-            QVERIFY2(port_->errorString().startsWith(portText()), qPrintable(port_->errorString()));
-            QVERIFY2(port_->errorString().endsWith(QLatin1String("the port was not opened.")),
-                     qPrintable(port_->errorString()));
-            for (const QString &part : named)
-                QVERIFY2(port_->errorString().contains(part), qPrintable(port_->errorString()));
-            // Refused settings leave the device free and the line as it was for the next open.
+        QVERIFY2(open(), qPrintable(port_->errorString()));
+        const QString slave = ask("#hello").section(QLatin1Char(' '), 1);
+        QVERIFY(slave.startsWith(QLatin1String("/dev/pts/")));
+        const int second = number_ + 1;
+        QCOMPARE(ask("#link " + QByteArray::number(second) + ' ' + slave.toLatin1()),
+                 QStringLiteral("link %1").arg(second));
+        WinSerialPort tested;
+        tested.setCommPort(second);
+        QVERIFY(tested.setSettings(settings));
+
+        const bool opened = tested.setPortOpen(true);
+        QCOMPARE(opened, opens);
+        QMap<QString, QString> seen;
+        if (opened) {
+            QVERIFY(port_->setPortOpen(false)); // its read would take the answer otherwise
+            seen = farTermios(tested);
+            // Handshaking stays off: RTS belongs to the console, XON/XOFF would eat robot bytes.
+            QCOMPARE(seen.value("crtscts"), QStringLiteral("0"));
+            QCOMPARE(seen.value("ixon"), QStringLiteral("0"));
+            QVERIFY(tested.setPortOpen(false));
             QVERIFY2(open(), qPrintable(port_->errorString()));
-            QCOMPARE(farTermios().value("ospeed"), QStringLiteral("57600"));
-            return;
+        } else {
+            QVERIFY(!tested.portOpen());
+            QCOMPARE(tested.openRefusal(), OpenRefusal::Settings);
+            const QString why = tested.errorString();
+            QVERIFY2(why.startsWith(QStringLiteral("Port %1 (COM%1) ").arg(second)),
+                     qPrintable(why));
+            QVERIFY2(why.endsWith(QLatin1String("; the port was not opened.")), qPrintable(why));
+            for (const QString &part : named)
+                QVERIFY2(why.contains(part), qPrintable(why));
+            seen = farTermios(*port_);
         }
-        QVERIFY2(opened, qPrintable(port_->errorString()));
-        const QMap<QString, QString> seen = farTermios();
+        QCOMPARE(ask("#link " + QByteArray::number(second)), QStringLiteral("link %1").arg(second));
         QVERIFY2(!seen.isEmpty(), "no termios from the far end");
         for (const QString &field : termios.split(QLatin1Char(' '))) {
             const QString key = field.section(QLatin1Char('='), 0, 0);
-            QVERIFY2(seen.value(key) == field.section(QLatin1Char('='), 1),
-                     qPrintable(QStringLiteral("%1: %2, expected %3")
-                                    .arg(key, seen.value(key), field.section('=', 1))));
+            const QString expected = field.section(QLatin1Char('='), 1);
+            QVERIFY2(seen.value(key) == expected,
+                     qPrintable(
+                         QStringLiteral("%1=%2, expected %3").arg(key, seen.value(key), expected)));
         }
-        // Handshaking stays off: RTS belongs to the console, and XON/XOFF would eat robot bytes.
-        QCOMPARE(seen.value("crtscts"), QStringLiteral("0"));
-        QCOMPARE(seen.value("ixon"), QStringLiteral("0"));
     }
 
     // One output is the bytes as given, whatever their values and however many.
@@ -360,7 +389,7 @@ private slots:
         QTest::addColumn<QByteArray>("command");
         QTest::addColumn<bool>("writeAfter");
         QTest::newRow("idle line") << QByteArray("#hangup 50") << false;
-        QTest::newRow("writes into the dead line") << QByteArray("#hangup 50") << true;
+        QTest::newRow("writes into the dead line") << QByteArray("#hangup 0") << true;
         QTest::newRow("right after an answer") << QByteArray("#answer 10\n#hangup 0") << false;
     }
     void hangUpIsReportedOnceAndGoesQuiet()
@@ -373,10 +402,12 @@ private slots:
 
         QVERIFY(port_->outputBytes(command + '\n'));
         if (writeAfter) {
-            QTest::qWait(300); // the far end has hung up by now
-            // A request and a stop written into the dead line: each may fail, the loss is one.
-            port_->outputBytes(QByteArray(2, '\x8e'));
-            port_->outputBytes(QByteArray(5, '\x89'));
+            // Held off the event loop while the far end hangs up, so the port has not seen it
+            // yet: a request and a stop written into the dead line are refused, and the read
+            // that fails next must not make it a second loss.
+            QThread::msleep(300);
+            QVERIFY(!port_->outputBytes(QByteArray(2, '\x8e')));
+            QVERIFY(!port_->writeBytes(velmora::sci::Sequence(5, 137)));
         }
         QVERIFY(lost.size() == 1 || lost.wait(3000));
         QVERIFY(!port_->portOpen());
@@ -400,13 +431,29 @@ private slots:
         QVERIFY(ask("#hello").startsWith(QLatin1String("hello /dev/pts/")));
     }
 
-    // Shutdown writes the Start byte and closes at once: it must still reach the robot, even
-    // behind more output than the driver has taken yet.
+    // Shutdown writes the Start byte and closes at once: it must still reach the robot, behind
+    // more output than the driver has taken yet, and when the port opens again right away (a
+    // reconnect) while the bytes still wait in the line for a robot busy elsewhere.
+    void closeDrainsOutputAndReopens_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<int>("farEndPauseMs");
+        QTest::newRow("64 KiB") << 64 * 1024 << 0;
+        // More than the far end's side of the line holds, so the rest waits on the way to it, but
+        // less than the line takes at once: the close has nothing left to wait for.
+        QTest::newRow("8 KiB, far end busy") << 8 * 1024 << 1000;
+    }
     void closeDrainsOutputAndReopens()
     {
+        QFETCH(int, size);
+        QFETCH(int, farEndPauseMs);
+        const QByteArray sent = filler(size, 5) + QByteArray("\x89\x00\x00\x00\x00\x80", 6);
         QVERIFY2(open(), qPrintable(port_->errorString()));
-        const QByteArray sent = filler(64 * 1024, 5) + QByteArray("\x89\x00\x00\x00\x00\x80", 6);
-        QVERIFY(port_->outputBytes("#sink " + QByteArray::number(sent.size()) + '\n'));
+        if (farEndPauseMs > 0)
+            QCOMPARE(ask("#pause " + QByteArray::number(farEndPauseMs)),
+                     QStringLiteral("paused %1").arg(farEndPauseMs));
+        // Quiet: an answer now could come after the next open and be taken for another one.
+        QVERIFY(port_->outputBytes("#sink " + QByteArray::number(sent.size()) + " quiet\n"));
         QVERIFY(port_->outputBytes(sent));
         QVERIFY(port_->setPortOpen(false));
         QVERIFY(!port_->portOpen());
@@ -490,6 +537,7 @@ private slots:
     {
         TraceCapture trace;
         QVERIFY2(open(), qPrintable(port_->errorString()));
+        QVERIFY(port_->outputBytes("#sink 5\n"));
         QVERIFY(port_->writeBytes(velmora::sci::Sequence{137, 0, 0, 0, 0}));
         QVERIFY(port_->setPortOpen(false));
         QVERIFY(port_->setPortOpen(true));
@@ -502,8 +550,9 @@ private slots:
         const QString rts = "rts 0 at open: refused: " + port + " has no RTS line that can be set";
         const QStringList expected{opened,
                                    rts,
+                                   "out \"#sink 5\\\\n\"",
                                    "out 137 0 0 0 0",
-                                   "drain: 5 bytes queued, 0 left unsent, \\d+\\.\\d{3} ms",
+                                   "drain: \\d+ bytes queued, 0 left unsent, \\d+\\.\\d{3} ms",
                                    "close",
                                    opened,
                                    rts,
