@@ -130,7 +130,9 @@ bool WinSerialPort::openDevice()
                           .arg(portText(), systemMessage(why)));
     }
     // Bytes a previous program left behind are not the robot's answer to anything of ours.
-    PurgeComm(handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    // Output is left alone: under Wine clearing it flushes the line's kernel queue, and with it
+    // what the last close sent on its way out, such as the Start byte of a reconnect.
+    PurgeComm(handle, PURGE_RXCLEAR);
 
     io_->readEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     io_->read = std::make_unique<Io::Read>();
