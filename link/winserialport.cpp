@@ -254,6 +254,13 @@ void WinSerialPort::onReadDone()
         if (why == ERROR_IO_INCOMPLETE)
             return;
         io.reading = false;
+        // Wine ends a waiting read with a timeout it was never given when a write on the port has
+        // to wait for room in the line: nothing came, so the read is armed again.
+        if (why == ERROR_TIMEOUT) {
+            if (!armRead())
+                loseDevice(tr("read failed: %1").arg(errorString()));
+            return;
+        }
         loseDevice(tr("read failed: %1").arg(systemMessage(why)));
         return;
     }
