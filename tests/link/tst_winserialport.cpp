@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <list>
 #include <memory>
 #include <numeric>
 
@@ -284,12 +285,12 @@ private slots:
         QVERIFY2(open(), qPrintable(port_->errorString()));
         const QByteArray all = std::accumulate(writes.begin(), writes.end(), QByteArray());
         QVERIFY(port_->outputBytes("#sink " + QByteArray::number(all.size()) + '\n'));
+        // The caller's memory is lent for the call only: spoiled right after it, as a stop built
+        // on the stack goes away. Kept until the answer, so the spoiling cannot be left out.
+        std::list<velmora::sci::Sequence> lent;
         for (const QByteArray &w : writes) {
-            // The caller's memory is lent for the call only: spoiled right after it, as a stop
-            // built on the stack goes away.
-            velmora::sci::Sequence lent(w.begin(), w.end());
-            QVERIFY(port_->writeBytes(lent));
-            std::fill(lent.begin(), lent.end(), quint8{0xEE});
+            QVERIFY(port_->writeBytes(lent.emplace_back(w.begin(), w.end())));
+            std::fill(lent.back().begin(), lent.back().end(), quint8{0xEE});
         }
         QCOMPARE(reply(), sinkReply(all));
     }
