@@ -255,6 +255,8 @@ def main():
     parser.add_argument("--dll-path", action="append", default=[],
                         help="folder with DLLs the program needs (repeatable)")
     parser.add_argument("--timeout", type=float, default=600, help="seconds before the run is killed")
+    parser.add_argument("--no-wine", action="store_true",
+                        help="run the command as it is, with no Wine server or prefix set up")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     opts = parser.parse_args()
     command = opts.command[1:] if opts.command[:1] == ["--"] else opts.command
@@ -264,7 +266,7 @@ def main():
     prefix = os.path.abspath(opts.prefix or os.environ.get("WINEPREFIX")
                              or os.path.expanduser("~/.wine"))
     env = wine_env(prefix, opts.dll_path)
-    if command[0].lower().endswith(".exe"):
+    if command[0].lower().endswith(".exe") and not opts.no_wine:
         command = [wine_binary()] + command
     # Tells the test which COM port to open, and that a far end serves it.
     env["VELMORA_FAREND_PORT"] = str(opts.port)
@@ -273,16 +275,18 @@ def main():
     # One far end per prefix at a time: the COM link is the prefix's.
     lock = open(os.path.join(prefix, ".velmora-farend.lock"), "w")
     fcntl.flock(lock, fcntl.LOCK_EX)
-    if not os.path.exists(os.path.join(prefix, "system.reg")):
+    if not opts.no_wine and not os.path.exists(os.path.join(prefix, "system.reg")):
         log(f"making the Wine prefix {prefix} (once)")
         subprocess.run([wine_binary(), "wineboot", "-i"], env=env, check=True,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    # The server started here, with its output dropped: at exit it lists every object left over,
-    # thousands of lines in the test's log otherwise. One already running is kept.
-    server = os.path.join(os.path.dirname(wine_binary()), "wineserver")
-    if os.access(server, os.X_OK):
-        subprocess.run([server, "-p5"], env=env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL)
+    server = None
+    if not opts.no_wine:
+        # The server started here, with its output dropped: at exit it lists every object left
+        # over, thousands of lines in the test's log otherwise. One already running is kept
+        # (this one then ends at once).
+        server = subprocess.Popen([os.path.join(os.path.dirname(wine_binary()), "wineserver"),
+                                   "-f", "-p5"], env=env, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL)
     dosdevices = os.path.join(prefix, "dosdevices")
     os.makedirs(dosdevices, exist_ok=True)
     link = os.path.join(dosdevices, f"com{opts.port}")
@@ -304,6 +308,13 @@ def main():
         for made in far.extra_links | {link}:
             if os.path.lexists(made):
                 os.unlink(made)
+        if server:
+            # It ends 5 s after its last program; one that never had any would stay.
+            try:
+                server.wait(8)
+            except subprocess.TimeoutExpired:
+                server.kill()
+                server.wait()
     return child.returncode
 
 

@@ -97,11 +97,9 @@ sys.exit(7)
 class FarEndTest(unittest.TestCase):
     def test_commands_over_the_linked_line(self):
         with tempfile.TemporaryDirectory() as prefix:
-            # A prefix that looks made, so no wine is needed.
-            open(os.path.join(prefix, "system.reg"), "w").close()
             run = subprocess.run(
                 [sys.executable, FAREND, "--prefix", prefix, "--port", "42", "--timeout", "60",
-                 "--", sys.executable, "-c", CLIENT],
+                 "--no-wine", "--", sys.executable, "-c", CLIENT],
                 capture_output=True, text=True, timeout=90)
             lines = run.stdout.splitlines()
             self.assertEqual(run.returncode, 7, run.stderr)
@@ -118,8 +116,9 @@ class FarEndTest(unittest.TestCase):
             self.assertIn(lines[7], ("after hangup True b''", "after hangup error 5"))
             self.assertEqual(lines[8], "=unknown #bogus")
             self.assertEqual(lines[9], "True")
-            # Every link it made is gone after the run.
+            # Every link it made is gone after the run, and no Wine was started for it.
             self.assertEqual(os.listdir(os.path.join(prefix, "dosdevices")), [])
+            self.assertFalse(os.path.exists(os.path.join(prefix, "system.reg")))
 
 
 if __name__ == "__main__":
