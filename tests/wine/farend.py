@@ -21,7 +21,6 @@ Replies end with a newline. Exits with the test's exit code.
 """
 
 import argparse
-import array
 import fcntl
 import hashlib
 import os
