@@ -22,7 +22,7 @@ tests=OFF
 . scripts/windows-pack.sh
 velmora_install_deps "${VELMORA_WINDOWS_DEPS[@]}"
 
-cache=${VELMORA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/velmora-windows}
+cache=${VELMORA_WINDOWS_CACHE:-${XDG_CACHE_HOME:-${HOME:-/root}/.cache}/velmora-windows}
 mkdir -p "$cache"
 start=$SECONDS
 qt=$(velmora_qt_for_windows "$cache")
