@@ -70,6 +70,15 @@ velmora_pack_windows() {
         -exec x86_64-w64-mingw32-strip --strip-unneeded {} +
     sed "s/@VERSION@/$version/" scripts/windows-readme.txt | sed 's/$/\r/' >"$stage/README.txt"
     cp LICENSE "$stage/LICENSE.txt"
+    # The terms of the libraries shipped beside the programs: Qt's, as Debian states them for the
+    # source package this Qt was built from, the MinGW runtime's, and the licence texts they name.
+    mkdir -p "$stage/licences"
+    cp /usr/share/doc/libqt6core6/copyright "$stage/licences/Qt.txt"
+    cp /usr/share/doc/gcc-mingw-w64-x86-64-posix-runtime/copyright \
+        "$stage/licences/libstdc++-and-libgcc.txt"
+    cp /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/winpthreads.txt"
+    cp /usr/share/common-licenses/LGPL-3 "$stage/licences/LGPL-3.txt"
+    cp /usr/share/common-licenses/GPL-3 "$stage/licences/GPL-3.txt"
 
     # Nothing of this machine may show in what is shipped.
     local leaks
