@@ -1,5 +1,7 @@
 #include "link/portnames.h"
 
+#include "link/knownports_win.h"
+
 #include <QMap>
 #include <QRegularExpression>
 
@@ -65,6 +67,53 @@ QString registryText(HKEY key, const wchar_t *name)
     return QString::fromWCharArray(text);
 }
 
+QString propertyText(HDEVINFO set, SP_DEVINFO_DATA &info, DWORD property)
+{
+    wchar_t text[256] = {};
+    if (!SetupDiGetDeviceRegistryPropertyW(set, &info, property, nullptr,
+                                           reinterpret_cast<BYTE *>(text),
+                                           sizeof text - sizeof(wchar_t), nullptr))
+        return QString();
+    return QString::fromWCharArray(text);
+}
+
+} // namespace
+
+QList<KnownPort> knownPorts(bool all)
+{
+    const DWORD flags = all ? 0 : DIGCF_PRESENT;
+    QList<KnownPort> ports;
+    const HDEVINFO set = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, flags);
+    if (set == INVALID_HANDLE_VALUE)
+        return ports;
+    SP_DEVINFO_DATA info{};
+    info.cbSize = sizeof info;
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
+        const HKEY key = SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE)
+            continue;
+        const QString name = registryText(key, L"PortName").toUpper();
+        RegCloseKey(key);
+        // The class holds the printer ports too.
+        if (!name.startsWith(QLatin1String("COM")))
+            continue;
+        wchar_t id[512] = {};
+        if (!SetupDiGetDeviceInstanceIdW(set, &info, id, 511, nullptr))
+            continue;
+        QString caption = propertyText(set, info, SPDRP_FRIENDLYNAME);
+        if (caption.isEmpty())
+            caption = propertyText(set, info, SPDRP_DEVICEDESC);
+        // "USB Serial Port (COM3)": the COM name stands beside it already.
+        caption.remove(QStringLiteral(" (%1)").arg(name), Qt::CaseInsensitive);
+        ports.append({QString::fromWCharArray(id), name, caption});
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return ports;
+}
+
+namespace
+{
+
 // The system's own list of present serial ports: device object -> COM name. Wine fills it in
 // from its dosdevices links too.
 QStringList serialCommNames()
@@ -91,43 +140,16 @@ QStringList serialCommNames()
     return names;
 }
 
-// COM name -> the name Device Manager shows under "Ports (COM & LPT)".
-QMap<QString, QString> friendlyNames()
-{
-    QMap<QString, QString> names;
-    const HDEVINFO set =
-        SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE)
-        return names;
-    SP_DEVINFO_DATA info{};
-    info.cbSize = sizeof info;
-    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &info); ++i) {
-        const HKEY key = SetupDiOpenDevRegKey(set, &info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-        if (key == INVALID_HANDLE_VALUE)
-            continue;
-        const QString port = registryText(key, L"PortName");
-        RegCloseKey(key);
-        wchar_t text[256] = {};
-        if (port.isEmpty() || !SetupDiGetDeviceRegistryPropertyW(
-                                  set, &info, SPDRP_FRIENDLYNAME, nullptr,
-                                  reinterpret_cast<BYTE *>(text), sizeof text - 2, nullptr))
-            continue;
-        // "USB Serial Port (COM3)": the COM name is shown beside it already.
-        QString name = QString::fromWCharArray(text);
-        name.remove(QStringLiteral(" (%1)").arg(port));
-        names.insert(port.toUpper(), name);
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return names;
-}
-
 } // namespace
 
 QList<PortChoice> availablePorts()
 {
     static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]{0,4})$"),
                                             QRegularExpression::CaseInsensitiveOption);
-    const QMap<QString, QString> friendly = friendlyNames();
+    // COM name -> the name Device Manager shows.
+    QMap<QString, QString> friendly;
+    for (const KnownPort &p : knownPorts(false))
+        friendly.insert(p.name, p.caption);
     QStringList names = serialCommNames();
     for (auto it = friendly.keyBegin(); it != friendly.keyEnd(); ++it) {
         if (!names.contains(*it, Qt::CaseInsensitive))
