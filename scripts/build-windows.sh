@@ -10,7 +10,7 @@
 #                                      console against the simulator on COM99 among them
 #
 # VELMORA_WINDOWS_CACHE: where Qt for Windows and the Wine prefix live
-# (default: ~/.cache/velmora-windows). Qt takes about 55 CPU-minutes the first time.
+# (default: ~/.cache/velmora-windows). Qt takes half an hour or more the first time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

@@ -78,7 +78,7 @@ velmora_qt_for_windows() {
         echo "$prefix"
         return 0
     fi
-    echo "Qt $upstream for Windows: building into $prefix (about 55 CPU-minutes)" >&2
+    echo "Qt $upstream for Windows: building into $prefix (half an hour or more on two cores)" >&2
     local start=$SECONDS
     velmora_add_deb_src >&2
     rm -rf "$cache/src" "$cache/build" "$prefix"
