@@ -5,6 +5,8 @@
 #include <QElapsedTimer>
 #include <QWinEventNotifier>
 
+#include <cstring>
+#include <iterator>
 #include <list>
 
 #include <windows.h>
@@ -73,6 +75,9 @@ struct WinSerialPort::Io {
     bool reading = false;
     std::unique_ptr<QWinEventNotifier> notifier;
     std::list<Write> writes;
+    // Finished writes, kept with their event and buffer for the next: a stop written for a
+    // packet then allocates nothing.
+    std::list<Write> spare;
     // Bumped at every close, so a loss queued for one session cannot close the next.
     int session = 0;
 };
@@ -289,16 +294,23 @@ bool WinSerialPort::writeDevice(const QByteArray &bytes)
         return false;
     }
     // The caller's bytes may be its own memory: the driver gets a copy that lives until it is done.
-    Io::Write &w = io.writes.emplace_back();
-    w.bytes = QByteArray(bytes.constData(), bytes.size());
-    w.ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (io.spare.empty()) {
+        io.spare.emplace_back().ov.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    }
+    io.writes.splice(io.writes.end(), io.spare, io.spare.begin());
+    Io::Write &w = io.writes.back();
+    const HANDLE event = w.ov.hEvent;
+    ResetEvent(event);
+    w.ov = OVERLAPPED{};
+    w.ov.hEvent = event;
+    w.bytes.resize(bytes.size());
+    std::memcpy(w.bytes.data(), bytes.constData(), static_cast<size_t>(bytes.size()));
     if (WriteFile(io.handle, w.bytes.constData(), static_cast<DWORD>(w.bytes.size()), nullptr,
                   &w.ov) ||
         GetLastError() == ERROR_IO_PENDING)
         return true;
     const DWORD why = GetLastError();
-    CloseHandle(w.ov.hEvent);
-    io.writes.pop_back();
+    io.spare.splice(io.spare.end(), io.writes, std::prev(io.writes.end()));
     setError(tr("%1 refused the write (%2); the bytes were not sent.")
                  .arg(portText(), systemMessage(why)));
     // Handed over from the event loop, never from inside the caller's write (a stop written in
@@ -334,8 +346,8 @@ bool WinSerialPort::reapWrites(bool wait, int timeoutMs)
             }
             ok = false;
         }
-        CloseHandle(it->ov.hEvent);
-        it = io.writes.erase(it);
+        const auto done = it++;
+        io.spare.splice(io.spare.end(), io.writes, done);
     }
     return ok;
 }
@@ -408,6 +420,9 @@ void WinSerialPort::shutDown()
         auto *orphans = new std::list<Io::Write>;
         orphans->splice(orphans->end(), io.writes);
     }
+    for (const Io::Write &w : io.spare)
+        CloseHandle(w.ov.hEvent);
+    io.spare.clear();
     if (io.readEvent)
         CloseHandle(io.readEvent);
     io.readEvent = nullptr;
